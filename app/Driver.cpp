@@ -1,0 +1,128 @@
+#include "app/Driver.h"
+
+#include "app/Console.h"
+#include "exchange/FramekeepU.h"
+#include "lib/AppU.h"
+#include "lib/Errors.h"
+#include "lib/IniU.h"
+#include "lib/ParmU.h"
+#include "lib/RegU.h"
+#include "platform/process.h"
+
+RunMode TheRunMode = rmStats;
+std::string ExchangeFileName;
+std::string InstallPath;
+std::string DataFileName;
+std::string VersionState;
+
+namespace {
+
+const char* const kWebAddress = "https://framekeep.example/";
+const char* const kForumAddress = "https://framekeep.example/forum";
+
+}  // namespace
+
+void StopWith(int code) { throw StopRun{code}; }
+
+void ParseCommandLine() {
+  if (FindSwitch("Imp") || FindSwitch("Import")) TheRunMode = rmImport;
+  if (FindSwitch("Exp") || FindSwitch("Export")) TheRunMode = rmExport;
+  if (FindSwitch("?")) TheRunMode = rmShortHelp;
+  if (FindSwitch("Hlp")) TheRunMode = rmLongHelp;
+  if (FindSwitch("Fil")) {
+    std::string name;
+    SwitchValue("Fil", name);
+    // An absolute name is used as given; any other goes into the program's
+    // directory.
+    ExchangeFileName = IsAbsolutePath(name) ? name : AppDir() + PathSeparator() + name;
+  } else {
+    ExchangeFileName = DefaultIniName();
+  }
+}
+
+void ShowBanner() {
+  WriteLine("");
+  WriteLine(std::string("Framekeep Export/Import 1.32  ") + kWebAddress);
+}
+
+void ShowUsage() {
+  WriteLine("Usage: Keepxfer [-Exp[ort]|-Imp[ort] [-Fil=Filename]] {-Bak=FileName} [-?] [-Hlp]");
+}
+
+void ShowLongHelp() {
+  WriteLine("");
+  WriteLine("Command Line parameters (all are optional):");
+  WriteLine("  <none>          Display Entry stats");
+  WriteLine("  -?              Display Short Help");
+  WriteLine("  -Hlp            Display Long  Help");
+  WriteLine("");
+  WriteLine("  -Exp[ort]       Save Framekeep settings to   FileName");
+  WriteLine("  -Imp[ort]       Load Framekeep settings from FileName");
+  WriteLine("  -Fil=FileName   Specify FileName");
+  WriteLine(" {-Bak=FileName   Specify Backup FileName} FUTURE");
+  WriteLine("");
+  WriteLine("Notes:");
+  WriteLine("  If Filename is not specified, then Keepxfer.INI is used.");
+  WriteLine("  This version of Keepxfer is compatible only with Framekeep 1.61 (2006-09-19)");
+  WriteLine(std::string("  More information is available at ") + kForumAddress);
+}
+
+void LocateInstall() {
+  InstallPath = ReadUserRegString("Software\\Framekeep\\Install", "InstallDir");
+  if (InstallPath.empty()) {
+    WriteLine("Framekeep not installed!");
+    StopWith(kExitNotInstalled);
+  }
+}
+
+void CheckDataVersion() {
+  DataFileName = InstallPath + PathSeparator() + "Targets.DAT";
+  std::uint16_t first = 0;
+  std::uint16_t second = 0;
+  // Only the import needs to write the data file; it must fail here, before
+  // anything is read, when it may not.
+  ReadDataVersion(DataFileName, first, second, TheRunMode == rmImport);
+  if (first == 1 && second == 3) {
+    VersionState = "OK";
+    return;
+  }
+  WriteLine("  Targets.DAT version " + std::to_string(first) + "." + std::to_string(second) +
+            " not compatible!");
+  StopWith(kExitIncompatible);
+}
+
+void ShowStats() {
+  LocateInstall();
+  WriteLine("  Location: " + InstallPath);
+  CheckDataVersion();
+  WriteLine("  Targets.DAT version: " + VersionState);
+}
+
+void RunProgram() {
+  ParseCommandLine();
+  ShowBanner();
+  switch (TheRunMode) {
+    case rmStats:
+      ShowStats();
+      break;
+    case rmShortHelp:
+      ShowUsage();
+      LocateInstall();
+      CheckDataVersion();
+      break;
+    case rmLongHelp:
+      ShowUsage();
+      ShowLongHelp();
+      break;
+    case rmImport:
+      LocateInstall();
+      CheckDataVersion();
+      DoImport(ExchangeFileName);
+      break;
+    case rmExport:
+      LocateInstall();
+      CheckDataVersion();
+      DoExport(ExchangeFileName);
+      break;
+  }
+}

@@ -1,0 +1,460 @@
+#include "lib/IniEngine.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/inifile.h"
+
+namespace ini_engine {
+namespace {
+
+using inifile::FileKind;
+using inifile::FileStamp;
+using inifile::WriteResult;
+
+constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+// Offsets into a file are kept in 32 bits; a larger file counts as unreadable.
+constexpr std::uint64_t kMaxFileSize = 0xFFFFFF00u;
+// GetPrivateProfileStringA with a 2048-character buffer returns at most this many.
+constexpr size_t kMaxValueLength = 2047;
+// A write that finds the file changed under it starts again from the new contents.
+constexpr int kWriteAttempts = 4;
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr std::string_view kNoChars;
+
+bool IsBlank(char c) {
+  unsigned char u = static_cast<unsigned char>(c);
+  return (u >= 0x09 && u <= 0x0D) || u == 0x20 || u == 0x1A;
+}
+
+bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
+
+std::string_view TrimLeft(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  return s;
+}
+
+std::string_view Trim(std::string_view s) {
+  s = TrimLeft(s);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+std::string_view CutAtNul(std::string_view s) { return s.substr(0, s.find('\0')); }
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  }
+  return true;
+}
+
+// FNV-1a over the lower-cased bytes, then a final mix so that the low bits spread well.
+std::uint32_t HashNoCase(std::string_view s, std::uint32_t seed) {
+  std::uint32_t h = 2166136261u ^ (seed * 0x9E3779B9u);
+  for (char c : s) {
+    h ^= static_cast<unsigned char>(Lower(c));
+    h *= 16777619u;
+  }
+  h ^= h >> 16;
+  h *= 0x85EBCA6Bu;
+  h ^= h >> 13;
+  h *= 0xC2B2AE35u;
+  h ^= h >> 16;
+  return h;
+}
+
+// A hash table of 32-bit values under 32-bit hashes, open addressing with linear probing. The
+// caller compares the names, through the values; only additions are needed.
+class FirstIndex {
+ public:
+  template <typename Match>
+  std::uint32_t Find(std::uint32_t hash, const Match& match) const {
+    if (slots_.empty()) return kNone;
+    size_t mask = slots_.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+      const Slot& slot = slots_[i];
+      if (slot.value == kNone) return kNone;
+      if (slot.hash == hash && match(slot.value)) return slot.value;
+    }
+  }
+
+  void Add(std::uint32_t hash, std::uint32_t value) {
+    if ((used_ + 1) * 4 > slots_.size() * 3) Grow();
+    Place(hash, value);
+    ++used_;
+  }
+
+  // Adds `delta` (modulo 2^32) to every value from `from` on.
+  void Shift(std::uint32_t from, std::uint32_t delta) {
+    for (Slot& slot : slots_) {
+      if (slot.value != kNone && slot.value >= from) slot.value += delta;
+    }
+  }
+
+  void Clear() {
+    std::vector<Slot>().swap(slots_);
+    used_ = 0;
+  }
+
+ private:
+  struct Slot {
+    std::uint32_t hash;
+    std::uint32_t value;
+  };
+
+  void Place(std::uint32_t hash, std::uint32_t value) {
+    size_t mask = slots_.size() - 1;
+    size_t i = hash & mask;
+    while (slots_[i].value != kNone) i = (i + 1) & mask;
+    slots_[i] = Slot{hash, value};
+  }
+
+  void Grow() {
+    std::vector<Slot> old(slots_.empty() ? 16 : slots_.size() * 2, Slot{0, kNone});
+    old.swap(slots_);
+    for (const Slot& slot : old) {
+      if (slot.value != kNone) Place(slot.hash, slot.value);
+    }
+  }
+
+  std::vector<Slot> slots_;
+  size_t used_ = 0;
+};
+
+struct Section {
+  std::uint32_t begin;       // offset of its '['; for the section "", the start of the text
+  std::uint32_t last_entry;  // start of its last non-empty line (its header if none), or kNone
+};
+
+// The file as last seen, with an index of its sections and keys. Keys are found through the
+// offsets of their lines, so the index holds no copies of names.
+struct Snapshot {
+  bool valid = false;
+  std::string path;
+  FileStamp stamp;
+  std::string content;
+  size_t body = 0;                // behind a UTF-8 byte-order mark
+  std::string_view eol = "\r\n";  // the line end that added lines get
+  std::vector<Section> sections;  // in file order; [0] is the section ""
+  FirstIndex section_names;       // section index by name
+  FirstIndex keys;                // line offset by section index and key name
+};
+
+Snapshot g_file;
+
+// The trimmed text of the line whose first non-blank character is at `begin`.
+std::string_view LineText(const std::string& content, size_t begin) {
+  size_t end = begin;
+  while (end < content.size() && !IsLineEnd(content[end])) ++end;
+  return Trim(std::string_view(content).substr(begin, end - begin));
+}
+
+// For a trimmed line: whether it is a section line, and its section name.
+bool IsSectionLine(std::string_view line, std::string_view* name) {
+  if (line.empty() || line.front() != '[') return false;
+  size_t close = line.rfind(']');
+  if (close == 0 || close == std::string_view::npos) return false;
+  *name = Trim(line.substr(1, close - 1));
+  return true;
+}
+
+// The key of a trimmed line that is not a section line.
+std::string_view KeyOf(std::string_view line) { return Trim(line.substr(0, line.find('='))); }
+
+std::string_view SectionNameAt(const Snapshot& s, std::uint32_t index) {
+  std::string_view name;
+  if (index > 0) IsSectionLine(LineText(s.content, s.sections[index].begin), &name);
+  return name;
+}
+
+std::uint32_t FindSection(const Snapshot& s, std::string_view name, std::uint32_t hash) {
+  return s.section_names.Find(
+      hash, [&](std::uint32_t index) { return EqualNoCase(SectionNameAt(s, index), name); });
+}
+
+std::uint32_t HashKey(std::uint32_t section, std::string_view key) {
+  return HashNoCase(key, section + 1);
+}
+
+// The offset of the first line of `section` whose key is `key`, or kNone.
+std::uint32_t FindKey(const Snapshot& s, std::uint32_t section, std::string_view key,
+                      std::uint32_t hash) {
+  std::uint32_t end = section + 1 < s.sections.size() ? s.sections[section + 1].begin : kNone;
+  return s.keys.Find(hash, [&](std::uint32_t offset) {
+    return offset >= s.sections[section].begin && offset < end &&
+           EqualNoCase(KeyOf(LineText(s.content, offset)), key);
+  });
+}
+
+// Adds the lines of content[from, to) to the index; `from` is the start of a line, and the
+// lines belong to the last indexed section until a section line comes.
+void IndexLines(Snapshot* s, size_t from, size_t to) {
+  const std::string& c = s->content;
+  std::uint32_t current = static_cast<std::uint32_t>(s->sections.size() - 1);
+  size_t p = from;
+  while (p < to) {
+    if (IsLineEnd(c[p])) {
+      ++p;
+      continue;
+    }
+    size_t begin = p;
+    while (p < to && !IsLineEnd(c[p])) ++p;
+    while (begin < p && IsBlank(c[begin])) ++begin;
+    if (begin == p) continue;
+    std::string_view line = Trim(std::string_view(c).substr(begin, p - begin));
+    std::uint32_t offset = static_cast<std::uint32_t>(begin);
+    std::string_view name;
+    if (IsSectionLine(line, &name)) {
+      current = static_cast<std::uint32_t>(s->sections.size());
+      s->sections.push_back(Section{offset, offset});
+      std::uint32_t hash = HashNoCase(name, 0);
+      if (FindSection(*s, name, hash) == kNone) s->section_names.Add(hash, current);
+    } else {
+      s->sections[current].last_entry = offset;
+      std::string_view key = KeyOf(line);
+      std::uint32_t hash = HashKey(current, key);
+      if (FindKey(*s, current, key, hash) == kNone) s->keys.Add(hash, offset);
+    }
+  }
+}
+
+void IndexAll(Snapshot* s) {
+  const std::string& c = s->content;
+  s->body = c.compare(0, kUtf8Bom.size(), kUtf8Bom) == 0 ? kUtf8Bom.size() : 0;
+  size_t first_end = c.find_first_of("\r\n", s->body);
+  if (first_end == std::string::npos || c.compare(first_end, 2, "\r\n") == 0) {
+    s->eol = "\r\n";
+  } else {
+    s->eol = c[first_end] == '\n' ? "\n" : "\r";
+  }
+  s->sections.assign(1, Section{static_cast<std::uint32_t>(s->body), kNone});
+  s->section_names.Clear();
+  s->keys.Clear();
+  s->section_names.Add(HashNoCase(kNoChars, 0), 0);
+  IndexLines(s, s->body, c.size());
+}
+
+// Brings g_file up to date with the file `path`: reads it again unless its stamp is the one
+// the copy was taken from. False when something is there that cannot be read.
+bool Refresh(const std::string& path) {
+  Snapshot& s = g_file;
+  FileStamp now = inifile::StatFile(path);
+  if (s.valid && s.path == path && s.stamp == now) return true;
+  s.valid = false;
+  s.path = path;
+  if (now.kind == FileKind::kOther || now.size > kMaxFileSize) return false;
+  bool read = now.kind == FileKind::kRegular && inifile::ReadWholeFile(path, &s.content, &s.stamp);
+  if (read && s.stamp.size > kMaxFileSize) return false;
+  if (!read) {
+    // It may have gone between the two looks; then it is simply missing.
+    if (now.kind == FileKind::kRegular && inifile::StatFile(path).kind != FileKind::kMissing) {
+      return false;
+    }
+    s.content.clear();
+    s.stamp = FileStamp();
+  }
+  IndexAll(&s);
+  s.valid = true;
+  return true;
+}
+
+// One change to the file: `erase` bytes at `pos` become `text`.
+struct Edit {
+  size_t pos = 0;
+  size_t erase = 0;
+  std::string text;
+  bool adds_lines = false;
+  std::uint32_t section = kNone;  // where an added key line belongs
+};
+
+void AppendKeyLine(std::string* out, std::string_view key, std::string_view value,
+                   std::string_view eol) {
+  out->append(key).append("=").append(value).append(eol);
+}
+
+// Works out how to store `value` under `section` and `key` (all trimmed as the Windows call
+// would). False when the file holds that value already and nothing is to change.
+bool PlanEdit(const Snapshot& s, std::string_view section, std::string_view key,
+              std::string_view value, Edit* edit) {
+  const std::string& c = s.content;
+  std::uint32_t index = FindSection(s, section, HashNoCase(section, 0));
+  if (index == kNone) {
+    // A new section at the end, on a line of its own.
+    edit->pos = c.size();
+    if (c.size() > s.body && !IsLineEnd(c.back())) edit->text.append(s.eol);
+    edit->text.append("[").append(section).append("]").append(s.eol);
+    AppendKeyLine(&edit->text, key, value, s.eol);
+    edit->adds_lines = true;
+    return true;
+  }
+
+  std::uint32_t line_start = FindKey(s, index, key, HashKey(index, key));
+  if (line_start != kNone) {
+    // The key's value is replaced; everything up to its '=' stays.
+    size_t raw_end = c.find_first_of("\r\n", line_start);
+    if (raw_end == std::string::npos) raw_end = c.size();
+    std::string_view line = LineText(c, line_start);
+    size_t eq = line.find('=');
+    if (eq != std::string_view::npos) {
+      if (CutAtNul(Trim(line.substr(eq + 1))) == value) return false;
+      edit->pos = line_start + eq + 1;
+    } else {
+      edit->pos = line_start + line.size();
+      edit->text = "=";
+    }
+    edit->erase = raw_end - edit->pos;
+    edit->text.append(value);
+    return c.compare(edit->pos, edit->erase, edit->text) != 0;
+  }
+
+  // A new key behind the last entry of the section, before the lines that follow it.
+  edit->adds_lines = true;
+  edit->section = index;
+  std::uint32_t last = s.sections[index].last_entry;
+  if (last == kNone) {
+    edit->pos = s.body;
+  } else {
+    size_t p = c.find_first_of("\r\n", last);
+    if (p == std::string::npos) {
+      p = c.size();
+      edit->text.append(s.eol);
+    } else {
+      p += c.compare(p, 2, "\r\n") == 0 ? 2 : 1;
+    }
+    edit->pos = p;
+  }
+  AppendKeyLine(&edit->text, key, value, s.eol);
+  return true;
+}
+
+// Updates the index for an edit that moved the lines behind it: their offsets move, and an added
+// key line joins its section. False when the added text is not one plain key line; then the
+// index has to be built again.
+bool ShiftIndex(Snapshot* s, const Edit& edit) {
+  std::string_view added = Trim(edit.text);
+  std::string_view name;
+  if (edit.adds_lines && (added.empty() || added.find_first_of("\r\n") != std::string::npos ||
+                          IsSectionLine(added, &name))) {
+    return false;
+  }
+  std::uint32_t from = static_cast<std::uint32_t>(edit.pos);
+  std::uint32_t delta = static_cast<std::uint32_t>(edit.text.size() - edit.erase);
+  for (size_t i = 0; i < s->sections.size(); ++i) {
+    Section& section = s->sections[i];
+    if (i > 0 && section.begin >= from) section.begin += delta;
+    if (section.last_entry != kNone && section.last_entry >= from) section.last_entry += delta;
+  }
+  s->keys.Shift(from, delta);
+  if (edit.adds_lines) {
+    std::uint32_t offset = static_cast<std::uint32_t>(edit.pos + (added.data() - edit.text.data()));
+    s->sections[edit.section].last_entry = offset;
+    std::string_view key = KeyOf(added);
+    std::uint32_t hash = HashKey(edit.section, key);
+    if (FindKey(*s, edit.section, key, hash) == kNone) s->keys.Add(hash, offset);
+  }
+  return true;
+}
+
+bool OnlyBlanksFrom(const std::string& content, size_t from) {
+  for (size_t i = from; i < content.size(); ++i) {
+    if (!IsBlank(content[i])) return false;
+  }
+  return true;
+}
+
+// Applies `edit` to the file and to g_file. A change that moves no bytes, or only bytes behind
+// the last non-empty line, is written in place; any other change replaces the whole file, so
+// that an interrupted write cannot leave a file with half of it.
+WriteResult Apply(const Edit& edit) {
+  Snapshot& s = g_file;
+  std::string& c = s.content;
+  size_t tail = edit.pos + edit.erase;
+  if (c.size() - edit.erase + edit.text.size() > kMaxFileSize) return WriteResult::kFailed;
+  WriteResult result;
+  if (edit.text.size() == edit.erase || s.stamp.kind == FileKind::kMissing) {
+    result = inifile::WriteAt(s.path, &s.stamp, edit.pos, edit.text, false);
+    if (result == WriteResult::kDone) c.replace(edit.pos, edit.erase, edit.text);
+  } else if (OnlyBlanksFrom(c, tail)) {
+    std::string bytes = edit.text;
+    bytes.append(c, tail, std::string::npos);
+    result = inifile::WriteAt(s.path, &s.stamp, edit.pos, bytes, true);
+    if (result == WriteResult::kDone) c.replace(edit.pos, std::string::npos, bytes);
+  } else {
+    std::string next;
+    next.reserve(c.size() - edit.erase + edit.text.size());
+    next.append(c, 0, edit.pos).append(edit.text).append(c, tail, std::string::npos);
+    result = inifile::ReplaceContents(s.path, &s.stamp, next);
+    if (result == WriteResult::kDone) {
+      c.swap(next);
+      if (!ShiftIndex(&s, edit)) IndexAll(&s);
+    }
+    return result;
+  }
+  if (result == WriteResult::kDone && edit.adds_lines) {
+    IndexLines(&s, edit.pos, edit.pos + edit.text.size());
+  }
+  return result;
+}
+
+}  // namespace
+
+bool ReadValue(const std::string& file, const std::string& section, const std::string& key,
+               std::string* value) {
+  if (!Refresh(file)) return false;
+  const Snapshot& s = g_file;
+  std::string_view section_name = Trim(CutAtNul(section));
+  std::uint32_t index = FindSection(s, section_name, HashNoCase(section_name, 0));
+  if (index == kNone) return false;
+  std::string_view key_name = Trim(CutAtNul(key));
+  std::uint32_t line_start = FindKey(s, index, key_name, HashKey(index, key_name));
+  if (line_start == kNone) return false;
+  std::string_view line = LineText(s.content, line_start);
+  size_t eq = line.find('=');
+  if (eq == std::string_view::npos) return false;
+  std::string_view found = CutAtNul(Trim(line.substr(eq + 1)));
+  if (found.size() >= 2 && (found.front() == '"' || found.front() == '\'') &&
+      found.back() == found.front()) {
+    found = found.substr(1, found.size() - 2);
+  }
+  value->assign(found.substr(0, kMaxValueLength));
+  return true;
+}
+
+bool WriteValue(const std::string& file, const std::string& section, const std::string& key,
+                const std::string& value) {
+  std::string_view section_name = Trim(CutAtNul(section));
+  std::string_view key_name = Trim(CutAtNul(key));
+  std::string_view new_value = TrimLeft(CutAtNul(value));
+  Snapshot& s = g_file;
+  // The copy is used without a fresh look only for a write, which checks the file's stamp
+  // itself before it changes anything.
+  bool checked = false;
+  if (!s.valid || s.path != file) {
+    if (!Refresh(file)) return false;
+    checked = true;
+  }
+  for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
+    Edit edit;
+    if (!PlanEdit(s, section_name, key_name, new_value, &edit)) {
+      if (checked) return true;
+    } else {
+      WriteResult result = Apply(edit);
+      if (result == WriteResult::kDone) return true;
+      s.valid = false;
+      if (result == WriteResult::kFailed) return false;
+    }
+    if (!Refresh(file)) return false;
+    checked = true;
+  }
+  return false;
+}
+
+void ForgetCache() { g_file = Snapshot(); }
+
+}  // namespace ini_engine

@@ -1,0 +1,39 @@
+#include "lib/IniU.h"
+
+#include "lib/Errors.h"
+#include "platform/process.h"
+#include "platform/profile.h"
+
+namespace {
+
+std::string g_default_ini_name;
+
+}  // namespace
+
+void WriteIniItem(const TIniItem& item) {
+  if (item.Value.find_first_of("\r\n") != std::string::npos) {
+    RaiseError(kIniFileError, "Unable to write to " + item.FileName + ": the value of key " +
+                                  item.Key + " in section " + item.Section + " holds a line break");
+  }
+  if (!ProfileWrite(item.FileName, item.Section, item.Key, item.Value)) {
+    RaiseError(kIniFileError, "Unable to write to " + item.FileName);
+  }
+}
+
+void ReadIniItem(TIniItem& item) {
+  ProfileRead(item.FileName, item.Section, item.Key, &item.Value);
+}
+
+std::string IniNameForProgram(const std::string& programFile, char separator) {
+  std::size_t name_start = programFile.rfind(separator);
+  name_start = name_start == std::string::npos ? 0 : name_start + 1;
+  const std::size_t n = programFile.size();
+  if (n >= name_start + 5 && programFile[n - 4] == '.') {
+    return programFile.substr(0, n - 3) + "INI";
+  }
+  return programFile + ".INI";
+}
+
+void InitIniU() { g_default_ini_name = IniNameForProgram(ProgramFileName(), PathSeparator()); }
+
+const std::string& DefaultIniName() { return g_default_ini_name; }

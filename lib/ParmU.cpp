@@ -1,0 +1,112 @@
+#include "lib/ParmU.h"
+
+namespace {
+
+std::vector<std::string> g_switch_list;
+
+bool IsBlank(char c) {
+  unsigned char u = static_cast<unsigned char>(c);
+  return u >= 1 && u <= 32;
+}
+
+std::string LowerAscii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+bool IsSwitch(const std::string& item) {
+  return !item.empty() && (item[0] == '/' || item[0] == '-');
+}
+
+// The switch's name: after its first character, up to the first "=".
+std::string SwitchName(const std::string& item) {
+  std::size_t eq = item.find('=');
+  return eq == std::string::npos ? item.substr(1) : item.substr(1, eq - 1);
+}
+
+// A quoted item starting at text[*pos] == '"'. Doubled quotes stand for one;
+// without a closing quote the item is the rest of the text less its last
+// character, and *pos moves to the end.
+std::string QuotedItem(const std::string& text, std::size_t* pos) {
+  std::string item;
+  std::size_t i = *pos + 1;
+  while (i < text.size()) {
+    if (text[i] == '"') {
+      if (i + 1 < text.size() && text[i + 1] == '"') {
+        item += '"';
+        i += 2;
+        continue;
+      }
+      *pos = i + 1;
+      return item;
+    }
+    item += text[i++];
+  }
+  *pos = text.size();
+  if (!item.empty()) item.pop_back();
+  return item;
+}
+
+}  // namespace
+
+std::vector<std::string> SplitCommandLine(const std::string& command_line) {
+  // The command line is C text: it ends at a NUL.
+  const std::string text = command_line.substr(0, command_line.find('\0'));
+  std::vector<std::string> items;
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  while (i < n && IsBlank(text[i])) ++i;
+  while (i < n) {
+    if (text[i] == '"') {
+      items.push_back(QuotedItem(text, &i));
+    } else {
+      std::size_t start = i;
+      while (i < n && !IsBlank(text[i]) && text[i] != ',') ++i;
+      items.push_back(text.substr(start, i - start));
+    }
+    while (i < n && IsBlank(text[i])) ++i;
+    if (i < n && text[i] == ',') {
+      if (i + 1 == n) items.emplace_back();
+      ++i;
+      while (i < n && IsBlank(text[i])) ++i;
+    }
+  }
+  return items;
+}
+
+void InitParmU(const std::string& commandLine) {
+  g_switch_list = SplitCommandLine(commandLine);
+  for (std::string& item : g_switch_list) {
+    if (!IsSwitch(item)) continue;
+    std::size_t eq = item.find('=');
+    if (eq == std::string::npos) {
+      item = LowerAscii(item);
+    } else {
+      item = LowerAscii(item.substr(0, eq)) + item.substr(eq);
+    }
+  }
+}
+
+void FinalParmU() { g_switch_list.clear(); }
+
+const std::vector<std::string>& SwitchList() { return g_switch_list; }
+
+bool FindSwitch(const std::string& name) {
+  const std::string wanted = LowerAscii(name);
+  for (const std::string& item : g_switch_list) {
+    if (IsSwitch(item) && LowerAscii(SwitchName(item)) == wanted) return true;
+  }
+  return false;
+}
+
+void SwitchValue(const std::string& name, std::string& value) {
+  const std::string wanted = LowerAscii(name);
+  for (const std::string& item : g_switch_list) {
+    if (!IsSwitch(item) || LowerAscii(SwitchName(item)) != wanted) continue;
+    std::size_t eq = item.find('=');
+    value = eq == std::string::npos ? std::string() : item.substr(eq + 1);
+    return;
+  }
+}

@@ -1,0 +1,6 @@
+// Maps errno values onto the tool's input/output codes (POSIX builds only).
+#pragma once
+
+// ENOENT 2, ENOTDIR/ENAMETOOLONG 3, EMFILE/ENFILE 4, EACCES/EPERM/EROFS 5,
+// anything else the errno value itself.
+int InOutCodeFromErrno(int err);

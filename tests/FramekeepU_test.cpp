@@ -1,0 +1,239 @@
+#include "exchange/FramekeepU.h"
+
+#include <gtest/gtest.h>
+
+#include "lib/Errors.h"
+#include "lib/IniEngine.h"
+#include "tests/TargetsBuilder.h"
+#include "tests/TestFiles.h"
+
+namespace {
+
+class Exchange : public ::testing::Test {
+ protected:
+  void SetUp() override { ini_engine::ForgetCache(); }
+  void TearDown() override { FinalFramekeepU(); }
+
+  // Exports `data` and answers the INI text.
+  std::string Export(const std::string& data) {
+    WriteFileBytes(dat_, data);
+    std::int32_t count = ExportToIni(dat_, ini_);
+    EXPECT_EQ(count, static_cast<std::int32_t>(Targets.Entries.size()));
+    return ReadFileBytes(ini_);
+  }
+  // Imports `ini_text` and answers the data file's bytes.
+  std::string Import(const std::string& ini_text) {
+    WriteFileBytes(ini_, ini_text);
+    ImportFromIni(ini_, dat_);
+    return ReadFileBytes(dat_);
+  }
+  // The error message of an import that must fail, with the data file unchanged.
+  std::string ImportError(const std::string& ini_text) {
+    WriteFileBytes(dat_, "old");
+    WriteFileBytes(ini_, ini_text);
+    try {
+      ImportFromIni(ini_, dat_);
+    } catch (const ToolError& e) {
+      EXPECT_EQ(ReadFileBytes(dat_), "old");
+      return std::string(e.Kind()) + ": " + e.Message();
+    }
+    ADD_FAILURE() << "import succeeded";
+    return "";
+  }
+
+  TempDir dir_;
+  std::string dat_ = dir_ / "Targets.DAT";
+  std::string ini_ = dir_ / "x.ini";
+};
+
+const char* const kHeader =
+    "[Header]\r\nWord1=1\r\nWord3=3\r\nNumEntries=1\r\n"
+    "[Defaults]\r\nDefaultPositionHorizontal=11\r\nDefaultPositionVertical=22\r\n"
+    "DefaultSizeHorizontal=33\r\nDefaultSizeVertical=44\r\n";
+
+TEST_F(Exchange, CodecIsLittleEndianAndFixedWidth) {
+  typEntry e = MakeEntry("Title", "Cls", 5, 2, 1, 0x1234, 2, 3, 0xFFFF);
+  unsigned char bytes[kEntrySize];
+  EncodeEntry(e, bytes);
+  EXPECT_EQ(bytes[0], 'T');
+  EXPECT_EQ(bytes[129], 'C');
+  EXPECT_EQ(bytes[260], 5);
+  EXPECT_EQ(bytes[264], 2);
+  EXPECT_EQ(bytes[272], 0x34);
+  EXPECT_EQ(bytes[273], 0x12);
+  EXPECT_EQ(bytes[284], 0xFF);
+  EXPECT_EQ(bytes[286], 0);
+  typEntry back;
+  DecodeEntry(bytes, &back);
+  unsigned char again[kEntrySize];
+  EncodeEntry(back, again);
+  EXPECT_EQ(0, memcmp(bytes, again, kEntrySize));
+}
+
+TEST_F(Exchange, LoadAndSaveReproduceTheFile) {
+  for (int count : {0, 1, 255, 256, 300}) {
+    std::string data = BuildTargets(SampleEntries(count));
+    WriteFileBytes(dat_, data);
+    LoadTargets(dat_);
+    EXPECT_EQ(Targets.Entries.size(), static_cast<std::size_t>(count));
+    SaveTargets(dat_);
+    EXPECT_EQ(ReadFileBytes(dat_), data) << count;
+  }
+  EXPECT_EQ(BuildTargets(SampleEntries(1)).size(), 296u);
+}
+
+TEST_F(Exchange, ShortFilesLoadWithZeros) {
+  std::string data = BuildTargets(SampleEntries(3));
+  WriteFileBytes(dat_, data.substr(0, 8 + 288 + 100));
+  LoadTargets(dat_);
+  ASSERT_EQ(Targets.Entries.size(), 3u);
+  EXPECT_EQ(Targets.Entries[1].WindowName[0], data[8 + 288]);
+  EXPECT_EQ(Targets.Entries[1].Action, 0);
+  EXPECT_EQ(Targets.Entries[2].WindowName[0], '\0');
+}
+
+TEST_F(Exchange, BadCountsAreRangeErrors) {
+  for (std::int32_t count : {-1, 7456541, INT32_MAX}) {
+    WriteFileBytes(dat_, BuildTargets({}, 1, 3, count));
+    try {
+      LoadTargets(dat_);
+      ADD_FAILURE() << count;
+    } catch (const ToolError& e) {
+      EXPECT_EQ(std::string(e.Kind()) + ": " + e.Message(), "ERangeError: Range check error");
+    }
+  }
+}
+
+TEST_F(Exchange, ExportWritesEverySection) {
+  std::string ini = Export(BuildTargets({MakeEntry("", "Notepad", 1, 0, 1, 65526, 2, 300, 400),
+                                         MakeEntry("A", "B", 0, 7, 0, 1, 2, 3, 4)}));
+  EXPECT_EQ(ini,
+            "[Documentation]\r\nActions=Maximize, Minimize, Restore, Center, Resize\r\n"
+            "SearchMethods=ClassName, WindowTitleExact, WindowTitleContaining\r\n"
+            "[Header]\r\nWord1=1\r\nWord3=3\r\nNumEntries=2\r\n"
+            "[Entry0]\r\nWindowName=<blank>\r\nClassName=Notepad\r\nAction=Maximize\r\n"
+            "SearchMethod=ClassName\r\nSetPosition=Y\r\nPositionHorizontal=65526\r\n"
+            "PositionVertical=2\r\nSizeHorizontal=300\r\nSizeVertical=400\r\n"
+            "[Entry1]\r\nWindowName=A\r\nClassName=B\r\nAction=0\r\nSearchMethod=7\r\n"
+            "SetPosition=N\r\nPositionHorizontal=1\r\nPositionVertical=2\r\nSizeHorizontal=3\r\n"
+            "SizeVertical=4\r\n");
+}
+
+TEST_F(Exchange, ExportKeepsMarkersAndForeignText) {
+  WriteFileBytes(ini_,
+                 "; my rules\n[Defaults]\nDefaultSizeVertical=5\n[Entry0]\n"
+                 "PositionHorizontal = UseDefault\nSizeVertical=def\n[Entry7]\nX=1\n");
+  std::string ini = Export(BuildTargets({MakeEntry("W", "C", 2, 1, 1, 9, 8, 7, 6)}));
+  EXPECT_NE(ini.find("; my rules\n[Defaults]\nDefaultSizeVertical=5\n"), std::string::npos);
+  EXPECT_NE(ini.find("PositionHorizontal = UseDefault\n"), std::string::npos);
+  EXPECT_NE(ini.find("SizeVertical=6\n"), std::string::npos);  // "def" is no marker
+  EXPECT_NE(ini.find("[Entry7]\nX=1\n"), std::string::npos);
+  EXPECT_NE(ini.find("PositionVertical=8\n"), std::string::npos);
+}
+
+TEST_F(Exchange, ExportProtectsValuesThatReadingWouldChange) {
+  std::string ini =
+      Export(BuildTargets({MakeEntry(" padded ", "\"Untitled\"", 1, 0, 0, 0, 0, 0, 0),
+                           MakeEntry("'q'", "plain \"inner\" text", 1, 0, 0, 0, 0, 0, 0)}));
+  EXPECT_NE(ini.find("WindowName=\" padded \"\r\n"), std::string::npos);
+  EXPECT_NE(ini.find("ClassName=\"\"Untitled\"\"\r\n"), std::string::npos);
+  EXPECT_NE(ini.find("WindowName=\"'q'\"\r\n"), std::string::npos);
+  EXPECT_NE(ini.find("ClassName=plain \"inner\" text\r\n"), std::string::npos);
+}
+
+TEST_F(Exchange, RoundTripsAreExact) {
+  for (int count : {1, 12, 255, 300}) {
+    std::string data = BuildTargets(SampleEntries(count));
+    ini_engine::ForgetCache();
+    std::remove(ini_.c_str());
+    Export(data);
+    ImportFromIni(ini_, dat_);
+    EXPECT_EQ(ReadFileBytes(dat_), data) << count;
+  }
+}
+
+TEST_F(Exchange, FullWidthNamesSurvive) {
+  std::string data =
+      BuildTargets({MakeEntry(std::string(129, 'w'), std::string(131, 'c'), 3, 2, 1, 1, 2, 3, 4)});
+  std::string ini = Export(data);
+  EXPECT_NE(ini.find("WindowName=" + std::string(129, 'w') + "\r\n"), std::string::npos);
+  ImportFromIni(ini_, dat_);
+  EXPECT_EQ(ReadFileBytes(dat_), data);
+}
+
+TEST_F(Exchange, ImportUsesDefaultsAndMarkers) {
+  std::string data = Import(std::string(kHeader) +
+                            "[Entry0]\r\nWindowName=<blank>\r\nClassName=\r\nAction=maximize\r\n"
+                            "SearchMethod=WindowTitleContaining\r\nSetPosition=y\r\n"
+                            "PositionHorizontal=Default\r\nPositionVertical=default\r\n"
+                            "SizeHorizontal=-10\r\nSizeVertical=$10\r\n");
+  EXPECT_EQ(data, BuildTargets({MakeEntry("<blank>", "", 0, 2, 1, 11, 22, 65526, 16)}));
+}
+
+TEST_F(Exchange, AbsentKeysCarryThePreviousValue) {
+  // No Defaults section: every default reads the NumEntries text.
+  std::string data = Import(
+      "[Header]\nWord1=1\nWord3=3\nNumEntries=1\n[Entry0]\nWindowName=W\nClassName=C\n"
+      "Action=Center\nSearchMethod=ClassName\nSetPosition=N\nPositionHorizontal=Default\n"
+      "PositionVertical=1\nSizeHorizontal=2\nSizeVertical=3\n");
+  EXPECT_EQ(data, BuildTargets({MakeEntry("W", "C", 4, 0, 0, 1, 1, 2, 3)}));
+  // No Entry0 section: every key reads the last Defaults text.
+  data = Import(
+      "[Header]\nWord1=1\nWord3=3\nNumEntries=1\n[Defaults]\n"
+      "DefaultPositionHorizontal=1\nDefaultPositionVertical=2\n"
+      "DefaultSizeHorizontal=3\nDefaultSizeVertical=77\n");
+  EXPECT_EQ(data, BuildTargets({MakeEntry("77", "77", 0, 0, 0, 77, 77, 77, 77)}));
+}
+
+TEST_F(Exchange, ImportFailuresLeaveTheDataFile) {
+  EXPECT_EQ(
+      ImportError(std::string(kHeader) + "[Entry0]\nWindowName=a\nClassName=b\nAction=Resize\n"
+                                         "SearchMethod=ClassName\nSetPosition=Y\n"),
+      "EConvertError: 'Y' is not a valid integer value");
+  EXPECT_EQ(ImportError("[Header]\nWord3=3\n"), "EConvertError: '' is not a valid integer value");
+  EXPECT_EQ(ImportError("[Header]\nWord1=1\nWord3=3\nNumEntries=-1\n"),
+            "ERangeError: Range check error");
+  EXPECT_EQ(
+      ImportError(std::string(kHeader) + "[Entry0]\nWindowName=" + std::string(130, 'x') + "\n"),
+      "EConvertError: WindowName in section Entry0 is longer than 129 characters");
+  EXPECT_EQ(ImportError(std::string(kHeader) +
+                        "[Entry0]\nWindowName=w\nClassName=" + std::string(132, 'x') + "\n"),
+            "EConvertError: ClassName in section Entry0 is longer than 131 characters");
+}
+
+TEST_F(Exchange, ImportReadsOnlyTheCountedSections) {
+  std::string data = Import(
+      "[Header]\nWord1=1\nWord3=4\nNumEntries=0\n[Defaults]\n"
+      "DefaultPositionHorizontal=0\nDefaultPositionVertical=0\n"
+      "DefaultSizeHorizontal=0\nDefaultSizeVertical=0\n[Entry0]\nbogus\n");
+  EXPECT_EQ(data, BuildTargets({}, 1, 4));
+}
+
+TEST_F(Exchange, LineBreaksAreRefusedOnExport) {
+  try {
+    Export(BuildTargets({MakeEntry("a\nb", "C", 1, 0, 0, 0, 0, 0, 0)}));
+    FAIL();
+  } catch (const ToolError& e) {
+    EXPECT_STREQ(e.Kind(), "EIniFileException");
+    EXPECT_NE(e.Message().find("WindowName in section Entry0"), std::string::npos);
+  }
+  // The items before it stay, and nothing of the broken value was written.
+  std::string ini = ReadFileBytes(ini_);
+  EXPECT_NE(ini.find("NumEntries=1"), std::string::npos);
+  EXPECT_EQ(ini.find("WindowName"), std::string::npos);
+}
+
+TEST(NameTables, CodesAndTexts) {
+  EXPECT_EQ(ActionFromName("Resize"), 5);
+  EXPECT_EQ(ActionFromName("resize"), 0);
+  EXPECT_EQ(SearchMethodFromName("WindowTitleExact"), 1);
+  EXPECT_EQ(SearchMethodFromName("nothing"), 0);
+  EXPECT_EQ(ActionName(0), "0");
+  EXPECT_EQ(ActionName(-3), "-3");
+  EXPECT_EQ(SearchMethodName(3), "3");
+  EXPECT_TRUE(IsDefaultMarker("Defaults"));
+  EXPECT_TRUE(IsDefaultMarker("useDEFAULT"));
+  EXPECT_FALSE(IsDefaultMarker("Def"));
+}
+
+}  // namespace

@@ -1,0 +1,370 @@
+#include "lib/IniEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class IniEngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device seed;
+    dir_ = fs::temp_directory_path() / ("ini_engine_test_" + std::to_string(seed()));
+    fs::create_directories(dir_);
+    file_ = (dir_ / "test.ini").string();
+    ini_engine::ForgetCache();
+  }
+  void TearDown() override {
+    ini_engine::ForgetCache();
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  void Put(const std::string& bytes) { Put(file_, bytes); }
+  static void Put(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+  }
+  std::string Get() const { return Get(file_); }
+  static std::string Get(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  // The value read, or "<absent>" (a read that keeps the caller's value).
+  std::string Read(const std::string& section, const std::string& key) const {
+    std::string value = "<absent>";
+    bool found = ini_engine::ReadValue(file_, section, key, &value);
+    EXPECT_EQ(found, value != "<absent>") << section << "/" << key;
+    return value;
+  }
+  bool Write(const std::string& section, const std::string& key, const std::string& value) {
+    return ini_engine::WriteValue(file_, section, key, value);
+  }
+  // Moves the file's modification time an hour back, so that any later write shows.
+  void AgeFile() const {
+    fs::last_write_time(file_, fs::last_write_time(file_) - std::chrono::hours(1));
+  }
+
+  fs::path dir_;
+  std::string file_;
+};
+
+// ---- Parsing and reading ----
+
+TEST_F(IniEngineTest, NamesMatchWithoutLetterCaseAndAroundBlanks) {
+  Put("[MySection]\r\nMyKey=1\r\n[\xC4]\r\n\xE4=2\r\n");
+  EXPECT_EQ(Read("mysection", "MYKEY"), "1");
+  EXPECT_EQ(Read("  MYSECTION\t", " mykey "), "1");
+  // Only ASCII letters fold.
+  EXPECT_EQ(Read("\xE4", "\xE4"), "<absent>");
+  EXPECT_EQ(Read("\xC4", "\xE4"), "2");
+}
+
+TEST_F(IniEngineTest, ValuesAreTrimmedAndLoseOneQuotePair) {
+  Put("[S]\r\n"
+      "blanks= \t value \x1A\v\f\r\n"
+      "padded=\"  padded \"\r\n"
+      "single='x'\r\n"
+      "mixed=\"mixed'\r\n"
+      "lone=\"\r\n"
+      "empty=\"\"\r\n"
+      "nested=\"\"a\"\"\r\n"
+      "nothing=\r\n");
+  EXPECT_EQ(Read("S", "blanks"), "value");
+  EXPECT_EQ(Read("S", "padded"), "  padded ");
+  EXPECT_EQ(Read("S", "single"), "x");
+  EXPECT_EQ(Read("S", "mixed"), "\"mixed'");
+  EXPECT_EQ(Read("S", "lone"), "\"");
+  EXPECT_EQ(Read("S", "empty"), "");
+  EXPECT_EQ(Read("S", "nested"), "\"a\"");
+  EXPECT_EQ(Read("S", "nothing"), "");
+}
+
+TEST_F(IniEngineTest, LinesSplitIntoSectionsAndKeys) {
+  Put("top=0\n"
+      "  [ Sec ]x\n"
+      "a=b=c\n"
+      ";x=1\n"
+      "[Open=2\n"
+      "noequals\n"
+      " spaced key  =  v \n"
+      "[a]b]\n"
+      "k=3\n");
+  EXPECT_EQ(Read("", "top"), "0");
+  EXPECT_EQ(Read("Sec", "a"), "b=c");
+  EXPECT_EQ(Read("Sec", ";x"), "1");
+  EXPECT_EQ(Read("Sec", "[Open"), "2");
+  EXPECT_EQ(Read("Sec", "noequals"), "<absent>");
+  EXPECT_EQ(Read("Sec", "spaced key"), "v");
+  EXPECT_EQ(Read("a]b", "k"), "3");
+  EXPECT_EQ(Read("Sec", "top"), "<absent>");
+}
+
+TEST_F(IniEngineTest, AnyRunOfLineEndsEndsALine) {
+  Put("[A]\ra=1\r\r\n\n[B]\n\rb=2\n\r\nc=3");
+  EXPECT_EQ(Read("A", "a"), "1");
+  EXPECT_EQ(Read("B", "b"), "2");
+  EXPECT_EQ(Read("B", "c"), "3");
+}
+
+TEST_F(IniEngineTest, FirstSectionAndFirstKeyWin) {
+  Put("[S]\r\nk=first\r\nk=second\r\nK=third\r\n[T]\r\n[s]\r\nk=other\r\nonly=later\r\n");
+  EXPECT_EQ(Read("S", "k"), "first");
+  EXPECT_EQ(Read("S", "only"), "<absent>");
+}
+
+TEST_F(IniEngineTest, AbsentItemsKeepTheCallersValue) {
+  EXPECT_EQ(Read("S", "k"), "<absent>");  // no file
+  Put("[S]\r\nk=1\r\n");
+  EXPECT_EQ(Read("T", "k"), "<absent>");
+  EXPECT_EQ(Read("S", "j"), "<absent>");
+  EXPECT_EQ(Read("", "k"), "<absent>");
+  std::string kept = "  \"quoted\"  ";
+  EXPECT_FALSE(ini_engine::ReadValue(file_, "S", "j", &kept));
+  EXPECT_EQ(kept, "  \"quoted\"  ");
+  EXPECT_FALSE(ini_engine::ReadValue(dir_.string(), "S", "k", &kept));
+  EXPECT_FALSE(ini_engine::ReadValue((dir_ / "no" / "x.ini").string(), "S", "k", &kept));
+  EXPECT_EQ(kept, "  \"quoted\"  ");
+}
+
+TEST_F(IniEngineTest, ValuesStopAtNulAndAt2047Characters) {
+  std::string long_value(3000, 'v');
+  long_value[2046] = 'L';
+  long_value[2047] = 'X';
+  Put("[S]\r\nnul=ab" + std::string(1, '\0') + "cd\r\nlong=" + long_value + "\r\nquoted=\"" +
+      long_value + "\"\r\n");
+  EXPECT_EQ(Read("S", "nul"), "ab");
+  std::string got = Read("S", "long");
+  EXPECT_EQ(got.size(), 2047u);
+  EXPECT_EQ(got.back(), 'L');
+  EXPECT_EQ(Read("S", "quoted"), got);
+}
+
+TEST_F(IniEngineTest, Utf8ByteOrderMarkIsSkippedAndKept) {
+  Put("\xEF\xBB\xBF[S]\nk=1\n");
+  EXPECT_EQ(Read("S", "k"), "1");
+  ASSERT_TRUE(Write("S", "k", "22"));
+  ASSERT_TRUE(Write("T", "n", "3"));
+  EXPECT_EQ(Get(), "\xEF\xBB\xBF[S]\nk=22\n[T]\nn=3\n");
+
+  Put("\xEF\xBB\xBF");
+  ASSERT_TRUE(Write("S", "k", "1"));
+  EXPECT_EQ(Get(), "\xEF\xBB\xBF[S]\r\nk=1\r\n");
+}
+
+// ---- Writing ----
+
+TEST_F(IniEngineTest, FirstWriteCreatesACrLfFile) {
+  ASSERT_TRUE(Write(" Sec ", " Key ", "  value  "));
+  ASSERT_TRUE(Write("Sec", "Second", "2"));
+  ASSERT_TRUE(Write("Other", "k", ""));
+  EXPECT_EQ(Get(), "[Sec]\r\nKey=value  \r\nSecond=2\r\n[Other]\r\nk=\r\n");
+  EXPECT_EQ(Read("Sec", "Key"), "value");
+}
+
+TEST_F(IniEngineTest, ReplacingAValueKeepsEverythingElse) {
+  const std::string before =
+      "; comment\r\n"
+      "[S]\r\n"
+      "  MyKey  =  old value  \r\n"
+      "other = 1\r\n"
+      "\r\n"
+      "[T]\r\n"
+      "x=y\r\n";
+  Put(before);
+  ASSERT_TRUE(Write("s", "mykey", "new"));
+  EXPECT_EQ(Get(), "; comment\r\n[S]\r\n  MyKey  =new\r\nother = 1\r\n\r\n[T]\r\nx=y\r\n");
+  ASSERT_TRUE(Write("S", "MYKEY", "a much longer value than before"));
+  ASSERT_TRUE(Write("T", "x", "z"));
+  EXPECT_EQ(Get(),
+            "; comment\r\n[S]\r\n  MyKey  =a much longer value than before\r\nother = 1\r\n"
+            "\r\n[T]\r\nx=z\r\n");
+  EXPECT_EQ(Read("S", "other"), "1");
+
+  Put("[S]\nflag  \nnext=1\n");
+  ASSERT_TRUE(Write("S", "flag", "on"));
+  EXPECT_EQ(Get(), "[S]\nflag=on\nnext=1\n");
+}
+
+TEST_F(IniEngineTest, NewKeyGoesBehindTheLastEntryOfItsSection) {
+  Put("[A]\r\na=1\r\n; note\r\n\r\n[B]\r\nb=2\r\n\r\n\r\n");
+  ASSERT_TRUE(Write("a", "new", "x"));
+  ASSERT_TRUE(Write("B", "new", "y"));
+  EXPECT_EQ(Get(), "[A]\r\na=1\r\n; note\r\nnew=x\r\n\r\n[B]\r\nb=2\r\nnew=y\r\n\r\n\r\n");
+
+  Put("[Empty]\n\n[Full]\nk=1\n");
+  ASSERT_TRUE(Write("Empty", "k", "v"));
+  EXPECT_EQ(Get(), "[Empty]\nk=v\n\n[Full]\nk=1\n");
+
+  Put("lead=1\n[S]\n");
+  ASSERT_TRUE(Write("", "top", "2"));
+  EXPECT_EQ(Get(), "lead=1\ntop=2\n[S]\n");
+}
+
+TEST_F(IniEngineTest, WritesGoToTheFirstOfDuplicateSectionsAndKeys) {
+  Put("[S]\nk=1\nk=2\n[S]\nj=3\n");
+  ASSERT_TRUE(Write("S", "k", "9"));
+  ASSERT_TRUE(Write("S", "j", "8"));
+  EXPECT_EQ(Get(), "[S]\nk=9\nk=2\nj=8\n[S]\nj=3\n");
+  EXPECT_EQ(Read("S", "j"), "8");
+}
+
+TEST_F(IniEngineTest, AddedLinesFollowTheFilesLineEnds) {
+  Put("[S]\nk=1\n");
+  ASSERT_TRUE(Write("S", "j", "2"));
+  ASSERT_TRUE(Write("T", "i", "3"));
+  EXPECT_EQ(Get(), "[S]\nk=1\nj=2\n[T]\ni=3\n");
+
+  Put("[S]\rk=1\r");
+  ASSERT_TRUE(Write("S", "j", "2"));
+  ASSERT_TRUE(Write("T", "i", "3"));
+  EXPECT_EQ(Get(), "[S]\rk=1\rj=2\r[T]\ri=3\r");
+}
+
+TEST_F(IniEngineTest, FileWithoutFinalLineEndGetsOneBeforeAddedLines) {
+  Put("[S]\nk=1");
+  ASSERT_TRUE(Write("S", "j", "2"));
+  EXPECT_EQ(Get(), "[S]\nk=1\nj=2\n");
+  Put("[S]\nk=1  ");
+  ASSERT_TRUE(Write("T", "i", "3"));
+  EXPECT_EQ(Get(), "[S]\nk=1  \n[T]\ni=3\n");
+  Put("[S]\nk=1");
+  ASSERT_TRUE(Write("S", "k", "22"));
+  EXPECT_EQ(Get(), "[S]\nk=22");
+}
+
+TEST_F(IniEngineTest, WritingTheStoredValueLeavesTheFileAlone) {
+  const std::string before = "[S]\r\nk =  same  \r\nq=\"x\"\r\n";
+  Put(before);
+  AgeFile();
+  auto stamp = fs::last_write_time(file_);
+  EXPECT_TRUE(Write("S", "K", "same"));
+  EXPECT_TRUE(Write("S", "k", "   same"));
+  EXPECT_TRUE(Write("S", "q", "\"x\""));
+  EXPECT_EQ(fs::last_write_time(file_), stamp);
+  EXPECT_EQ(Get(), before);
+  // The stored text is compared, not what a read gives.
+  EXPECT_TRUE(Write("S", "q", "x"));
+  EXPECT_EQ(Get(), "[S]\r\nk =  same  \r\nq=x\r\n");
+}
+
+TEST_F(IniEngineTest, UnwritableFilesFail) {
+  EXPECT_FALSE(ini_engine::WriteValue((dir_ / "missing" / "x.ini").string(), "S", "k", "v"));
+  EXPECT_FALSE(ini_engine::WriteValue(dir_.string(), "S", "k", "v"));
+  EXPECT_FALSE(fs::exists(dir_ / "missing"));
+
+  Put("[S]\nk=1\n[T]\n");
+  fs::permissions(file_, fs::perms::owner_read | fs::perms::group_read);
+  if (std::ofstream(file_, std::ios::app)) GTEST_SKIP() << "permissions are not enforced here";
+  EXPECT_FALSE(Write("S", "k", "2"));  // would replace the file
+  EXPECT_FALSE(Write("T", "j", "2"));  // would append
+  EXPECT_TRUE(Write("S", "k", "1"));   // nothing to write
+  EXPECT_EQ(Get(), "[S]\nk=1\n[T]\n");
+}
+
+TEST_F(IniEngineTest, ReplacingKeepsLinksAndPermissions) {
+  Put("[S]\nk=1\n[T]\n");
+  const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+  fs::permissions(file_, mode);
+  std::string link = (dir_ / "link.ini").string();
+  std::error_code error;
+  fs::create_symlink(file_, link, error);
+  if (error) GTEST_SKIP() << "no symbolic links here";
+  ASSERT_TRUE(ini_engine::WriteValue(link, "S", "k", "changed"));
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(Get(), "[S]\nk=changed\n[T]\n");
+  EXPECT_EQ(fs::status(file_).permissions() & fs::perms::mask, mode);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+}
+
+// ---- Freshness: the in-process copy never hides a change on disk ----
+
+TEST_F(IniEngineTest, OutsideEditsAreSeen) {
+  Put("[S]\r\nk=1\r\n");
+  EXPECT_EQ(Read("S", "k"), "1");
+  Put("[S]\r\nk=22\r\n");
+  EXPECT_EQ(Read("S", "k"), "22");
+
+  // Same size, only the time differs.
+  Put("[S]\r\nk=33\r\n");
+  AgeFile();
+  EXPECT_EQ(Read("S", "k"), "33");
+
+  // A new file under the name, and no file at all.
+  std::string other = (dir_ / "other.ini").string();
+  Put(other, "[S]\r\nk=44\r\n");
+  fs::rename(other, file_);
+  EXPECT_EQ(Read("S", "k"), "44");
+  fs::remove(file_);
+  EXPECT_EQ(Read("S", "k"), "<absent>");
+}
+
+TEST_F(IniEngineTest, WritesNeverPutBackAStaleCopy) {
+  ASSERT_TRUE(Write("S", "k", "1"));
+  Put(Get() + "[Outside]\r\no=1\r\n");
+  ASSERT_TRUE(Write("S", "j", "2"));
+  EXPECT_EQ(Get(), "[S]\r\nk=1\r\nj=2\r\n[Outside]\r\no=1\r\n");
+
+  // An outside edit that restores the value this process wrote last must still be seen.
+  ASSERT_TRUE(Write("S", "k", "3"));
+  Put("[S]\r\nk=1\r\n");
+  AgeFile();
+  ASSERT_TRUE(Write("S", "k", "3"));
+  EXPECT_EQ(Get(), "[S]\r\nk=3\r\n");
+
+  fs::remove(file_);
+  ASSERT_TRUE(Write("S", "k", "3"));
+  EXPECT_EQ(Get(), "[S]\r\nk=3\r\n");
+}
+
+TEST_F(IniEngineTest, ChangedFileNameUsesTheOtherFile) {
+  std::string other = (dir_ / "other.ini").string();
+  Put(other, "[S]\nk=other\n");
+  ASSERT_TRUE(Write("S", "k", "mine"));
+  std::string value;
+  ASSERT_TRUE(ini_engine::ReadValue(other, "S", "k", &value));
+  EXPECT_EQ(value, "other");
+  EXPECT_EQ(Read("S", "k"), "mine");
+}
+
+// Random writes through the in-process index must leave the file as a fresh parse sees it.
+TEST_F(IniEngineTest, IndexAfterManyWritesMatchesAFreshRead) {
+  Put("pre=0\n[S0]\nk0=x\n\n[S1]\n");
+  std::mt19937 random(7);
+  const char* const values[] = {"", "a", "bb", " lead", "trail ", "\"q\"", "longer value"};
+  for (int i = 0; i < 400; ++i) {
+    std::string section = "s" + std::to_string(random() % 6);
+    // A key holding '=' stores under the part before it.
+    std::string key = random() % 8 == 0 ? "k1=e" : "K" + std::to_string(random() % 5);
+    ASSERT_TRUE(Write(section, key, values[random() % 7]));
+  }
+  std::string seen[2];
+  for (std::string& all : seen) {
+    for (int s = 0; s < 7; ++s) {
+      for (int k = 0; k < 6; ++k)
+        all += Read("S" + std::to_string(s), "k" + std::to_string(k)) + "|";
+    }
+    ini_engine::ForgetCache();
+  }
+  EXPECT_EQ(seen[0], seen[1]);
+  EXPECT_EQ(Read("", "pre"), "0");
+  // Each section was added once, whatever the letter case of the writes.
+  std::string text = Get();
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (int s = 0; s < 6; ++s) {
+    std::string header = "[s" + std::to_string(s) + "]";
+    EXPECT_EQ(text.find(header), text.rfind(header)) << header;
+  }
+}
+
+}  // namespace
