@@ -68,6 +68,7 @@ bool WriteAll(int fd, std::string_view data, std::uint64_t offset) {
       if (errno == EINTR) continue;
       return false;
     }
+    if (n == 0) return false;
     data.remove_prefix(static_cast<size_t>(n));
     offset += static_cast<std::uint64_t>(n);
   }
@@ -157,7 +158,24 @@ WriteResult WriteAt(const std::string& path, FileStamp* expected, std::uint64_t 
   if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return WriteResult::kFailed;
   if (create ? st.st_size != 0 : ToStamp(st) != *expected) return WriteResult::kChanged;
   std::uint64_t end = offset + data.size();
-  if (!WriteAll(fd.get(), data, offset)) return WriteResult::kFailed;
+  const std::uint64_t old_size = static_cast<std::uint64_t>(st.st_size);
+  // The bytes the write covers, so that a write that breaks off (a full disk) can be undone
+  // and the file keeps its last complete item.
+  std::string old_tail;
+  if (offset < old_size) {
+    old_tail.resize(old_size - offset);
+    if (pread(fd.get(), &old_tail[0], old_tail.size(), static_cast<off_t>(offset)) !=
+        static_cast<ssize_t>(old_tail.size())) {
+      return WriteResult::kFailed;
+    }
+  }
+  if (!WriteAll(fd.get(), data, offset)) {
+    if (!old_tail.empty()) WriteAll(fd.get(), old_tail, offset);
+    if (ftruncate(fd.get(), static_cast<off_t>(old_size)) != 0) {
+      // Nothing more can be done: the write is reported as failed either way.
+    }
+    return WriteResult::kFailed;
+  }
   if (cut && static_cast<std::uint64_t>(st.st_size) > end &&
       ftruncate(fd.get(), static_cast<off_t>(end)) != 0) {
     return WriteResult::kFailed;

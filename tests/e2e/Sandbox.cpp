@@ -104,3 +104,20 @@ bool CanRunUnprivileged() {
                                "setpriv --reuid=65534 --regid=65534 --clear-groups true "
                                ">/dev/null 2>&1") == 0;
 }
+
+bool CanUseMountNamespace() {
+  return geteuid() == 0 && std::system("unshare -m true >/dev/null 2>&1") == 0;
+}
+
+RunOptions InSmallTmpfs(const std::string& dir, const std::string& size, const std::string& setup,
+                        const std::string& teardown) {
+  RunOptions options;
+  options.wrapper = {"unshare",
+                     "-m",
+                     "sh",
+                     "-c",
+                     "mount -t tmpfs -o size=" + size + " tmpfs '" + dir + "' || exit 99\n" +
+                         setup + "\n\"$@\"; rc=$?\n" + teardown + "\nexit $rc",
+                     "sh"};
+  return options;
+}

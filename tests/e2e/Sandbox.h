@@ -51,3 +51,13 @@ bool CanRunUnprivileged();
 
 // Escapes a value for a Wine registry string.
 std::string RegistryString(const std::string& text);
+
+// True when the tests may run the program in a private mount namespace.
+bool CanUseMountNamespace();
+
+// Options that run the program in a private mount namespace where `dir` is a
+// tmpfs of `size` (e.g. "16k"). `setup` runs before the program and
+// `teardown` after it (shell commands), both inside the namespace; the
+// program's exit code is kept.
+RunOptions InSmallTmpfs(const std::string& dir, const std::string& size, const std::string& setup,
+                        const std::string& teardown);

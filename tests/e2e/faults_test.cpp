@@ -1,0 +1,223 @@
+// Faults from outside: full disks, missing permissions, damaged input files,
+// broken standard output and a run killed half way. Each case checks the
+// message, the exit code and that no file lost data.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <random>
+#include <regex>
+#include <thread>
+
+#include "tests/TargetsBuilder.h"
+#include "tests/e2e/Sandbox.h"
+
+namespace {
+
+const std::string kBanner = "\r\nFramekeep Export/Import 1.32  https://framekeep.example/\r\n";
+
+std::string ReportOf(const std::string& err) {
+  static const std::regex report(
+      "Exception (\\w+) in module keepxfer at [0-9A-F]{8}\\.\r\n([^\r\n]*)\r\n\r\n");
+  std::smatch m;
+  if (!std::regex_match(err, m, report)) return "not a report: " + err;
+  return m[1].str() + ": " + m[2].str();
+}
+
+class Faults : public ::testing::Test {
+ protected:
+  void Install(const std::string& data) {
+    sb_.SetInstallDir("C:\\Program Files\\Framekeep");
+    sb_.WriteData(data);
+  }
+  // An exchange file of `count` entries, made by a real export.
+  std::string ExportedIni(int count) {
+    std::string old = sb_.ReadData();
+    sb_.WriteData(BuildTargets(SampleEntries(count)));
+    std::string path = sb_.ProgramDir() + "/keepxfer.INI";
+    unlink(path.c_str());
+    EXPECT_EQ(sb_.Run({"-exp"}).code, 0);
+    sb_.WriteData(old);
+    return ReadFileBytes(path);
+  }
+  Sandbox sb_;
+};
+
+TEST_F(Faults, FullDiskDuringTheSaveKeepsTheOldDataFile) {
+  if (!CanUseMountNamespace()) GTEST_SKIP() << "needs root to mount a small tmpfs";
+  std::string old = BuildTargets(SampleEntries(20));
+  Install(old);
+  ExportedIni(60);  // 17,288 bytes of data: more than the disk holds
+  std::string saved = sb_.Root() + "/saved.DAT";
+  WriteFileBytes(saved, old);
+  std::string dir = sb_.ProductDir();
+  RunResult r =
+      sb_.Run({"-imp"},
+              InSmallTmpfs(dir, "16k", "cp '" + saved + "' '" + dir + "/Targets.DAT'",
+                           "cp '" + dir + "/Targets.DAT' '" + sb_.Root() + "/after.DAT'; ls -A '" +
+                               dir + "' > '" + sb_.Root() + "/listing'"));
+  EXPECT_EQ(r.out, kBanner);
+  EXPECT_EQ(ReportOf(r.err), "EInOutError: I/O error 28.");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(ReadFileBytes(sb_.Root() + "/after.DAT"), old);
+  EXPECT_EQ(ReadFileBytes(sb_.Root() + "/listing"), "Targets.DAT\n");  // no temporary file left
+}
+
+TEST_F(Faults, FullDiskDuringTheExportKeepsCompleteItems) {
+  if (!CanUseMountNamespace()) GTEST_SKIP() << "needs root to mount a small tmpfs";
+  std::string data = BuildTargets(SampleEntries(100));
+  Install(data);
+  std::string full = ExportedIni(100);
+  std::string dir = sb_.Root() + "/small";
+  mkdir(dir.c_str(), 0777);
+  RunResult r = sb_.Run(
+      {"-exp", "-fil=" + dir + "/x.ini"},
+      InSmallTmpfs(dir, "16k", "", "cp '" + dir + "/x.ini' '" + sb_.Root() + "/partial.ini'"));
+  EXPECT_EQ(r.out, kBanner);
+  EXPECT_EQ(ReportOf(r.err), "EIniFileException: Unable to write to " + dir + "/x.ini.");
+  EXPECT_EQ(r.code, 1);
+  // What was written is the start of the complete export and ends with a whole line.
+  std::string partial = ReadFileBytes(sb_.Root() + "/partial.ini");
+  EXPECT_GT(partial.size(), 12000u);
+  EXPECT_EQ(full.compare(0, partial.size(), partial), 0);
+  EXPECT_EQ(partial.substr(partial.size() - 2), "\r\n");
+  EXPECT_EQ(sb_.ReadData(), data);
+}
+
+TEST_F(Faults, PermissionsOfAnotherUser) {
+  if (!CanRunUnprivileged()) GTEST_SKIP() << "needs root and setpriv to run as another user";
+  std::string data = BuildTargets(SampleEntries(3));
+  Install(data);
+  WriteFileBytes(sb_.ProgramDir() + "/in.ini", ExportedIni(5));
+  RunOptions nobody;
+  nobody.unprivileged = true;
+
+  // A folder the user may not write: the export cannot create its file.
+  chmod(sb_.ProgramDir().c_str(), 0555);
+  RunResult r = sb_.Run({"-exp", "-fil=new.ini"}, nobody);
+  EXPECT_EQ(ReportOf(r.err),
+            "EIniFileException: Unable to write to " + sb_.ProgramDir() + "/new.ini.");
+  EXPECT_EQ(r.code, 1);
+  chmod(sb_.ProgramDir().c_str(), 0777);
+
+  // A product folder that refuses new files: the data file is rewritten in place.
+  chmod(sb_.ProductDir().c_str(), 0555);
+  chmod(sb_.DataFile().c_str(), 0666);
+  r = sb_.Run({"-imp", "-fil=in.ini"}, nobody);
+  EXPECT_EQ(r.out, kBanner + "5 entries loaded from " + sb_.ProgramDir() + "/in.ini.\r\n") << r.err;
+  EXPECT_TRUE(sb_.ReadData() == BuildTargets(SampleEntries(5)));
+  chmod(sb_.ProductDir().c_str(), 0777);
+
+  // A data file the user may not read at all.
+  chmod(sb_.DataFile().c_str(), 0);
+  r = sb_.Run({}, nobody);
+  EXPECT_EQ(ReportOf(r.err), "EInOutError: File access denied.");
+  EXPECT_EQ(r.code, 1);
+}
+
+TEST_F(Faults, DamagedDataFiles) {
+  sb_.SetInstallDir("C:\\Program Files\\Framekeep");
+  for (std::int32_t count : {-1, -2147483647 - 1, 7456541}) {
+    sb_.WriteData(BuildTargets({}, 1, 3, count));
+    RunResult r = sb_.Run({"-exp"});
+    EXPECT_EQ(ReportOf(r.err), "ERangeError: Range check error.") << count;
+    EXPECT_EQ(r.code, 1);
+  }
+  // A header that promises more entries than the file holds: the rest are zero.
+  std::string data = BuildTargets(SampleEntries(2), 1, 3, 3);
+  sb_.WriteData(data);
+  RunResult r = sb_.Run({"-exp"});
+  EXPECT_EQ(r.out, kBanner + "3 entries saved to " + sb_.ProgramDir() + "/keepxfer.INI\r\n");
+  std::string ini = ReadFileBytes(sb_.ProgramDir() + "/keepxfer.INI");
+  EXPECT_NE(ini.find("[Entry2]\r\nWindowName=<blank>\r\nClassName=<blank>\r\nAction=0\r\n"
+                     "SearchMethod=ClassName\r\nSetPosition=N\r\n"),
+            std::string::npos);
+  EXPECT_EQ(sb_.ReadData(), data);
+}
+
+TEST_F(Faults, DamagedRegistryFiles) {
+  std::string junk = "WINE REGISTRY Version 2\n";
+  std::mt19937 random(7);
+  for (int i = 0; i < 4000; ++i) junk += static_cast<char>(random() % 256);
+  junk +=
+      "\n[Software\\\\Framekeep\\\\Install\n\"InstallDir\"=\"C:\\\\x\n\"InstallDir\"=hex(1):41,"
+      "\\\n";
+  sb_.WriteRegistry(junk);
+  RunResult r = sb_.Run({});
+  EXPECT_EQ(r.out, kBanner + "Framekeep not installed!\r\n");
+  EXPECT_EQ(r.code, 1);
+  // Broken lines around a good record do not hide it.
+  sb_.WriteRegistry(
+      "WINE REGISTRY Version 2\n\x01\x02 junk\n[Software\\\\Framekeep\\\\Install] 1\n"
+      "garbage line\n\"Other\"=dword:zz\n\"InstallDir\"=\"C:\\\\Program Files\\\\Framekeep\"\n");
+  sb_.WriteData(BuildTargets({}));
+  r = sb_.Run({});
+  EXPECT_EQ(r.code, 0) << r.out << r.err;
+}
+
+TEST_F(Faults, UnusualExchangeFiles) {
+  std::string data = BuildTargets({});
+  Install(data);
+  // A 100,000-character line, a NUL inside a value and no line end at the end.
+  std::string ini = "[Header]\nWord1=1\nWord3=3\nNumEntries=1\n;" + std::string(100000, 'x') +
+                    "\n[Defaults]\nDefaultPositionHorizontal=0\nDefaultPositionVertical=0\n"
+                    "DefaultSizeHorizontal=0\nDefaultSizeVertical=0\n[Entry0]\nWindowName=ab" +
+                    std::string(1, '\0') +
+                    "cd\nClassName=C\nAction=Resize\nSearchMethod=ClassName\n"
+                    "SetPosition=Y\nPositionHorizontal=1\nPositionVertical=2\nSizeHorizontal=3\n"
+                    "SizeVertical=4";
+  WriteFileBytes(sb_.ProgramDir() + "/odd.ini", ini);
+  RunResult r = sb_.Run({"-imp", "-fil=odd.ini"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(sb_.ReadData(), BuildTargets({MakeEntry("ab", "C", 5, 0, 1, 1, 2, 3, 4)}));
+
+  // Binary junk: the import fails cleanly and leaves the data file.
+  std::mt19937 random(11);
+  std::string junk;
+  for (int i = 0; i < 20000; ++i) junk += static_cast<char>(random() % 256);
+  WriteFileBytes(sb_.ProgramDir() + "/junk.ini", junk);
+  std::string before = sb_.ReadData();
+  r = sb_.Run({"-imp", "-fil=junk.ini"});
+  EXPECT_EQ(ReportOf(r.err), "EConvertError: '' is not a valid integer value.");
+  EXPECT_EQ(sb_.ReadData(), before);
+}
+
+TEST_F(Faults, KilledImportsLeaveOldOrNewFile) {
+  std::string old = BuildTargets(SampleEntries(50));
+  Install(old);
+  ExportedIni(2000);
+  std::string fresh = BuildTargets(SampleEntries(2000));
+  std::mt19937 random(3);
+  int olds = 0, news = 0;
+  for (int round = 0; round < 25; ++round) {
+    sb_.WriteData(old);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      RunResult r = sb_.Run({"-imp"});
+      _exit(r.code);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 60000));
+    // Kill the whole run: the helper process and the program under it.
+    kill(pid, SIGSTOP);
+    std::system(("pkill -KILL -f '^" + sb_.Program() + "' 2>/dev/null").c_str());
+    kill(pid, SIGCONT);
+    int status;
+    waitpid(pid, &status, 0);
+    std::string now = sb_.ReadData();
+    if (now == old) {
+      ++olds;
+    } else {
+      ASSERT_EQ(now, fresh) << "round " << round << ": a mix of old and new";
+      ++news;
+    }
+  }
+  EXPECT_EQ(olds + news, 25);
+  std::printf("killed imports: %d left the old file, %d the new one\n", olds, news);
+}
+
+}  // namespace
