@@ -152,7 +152,7 @@ bool ReadWholeFile(const std::string& path, std::string* content, FileStamp* sta
 WriteResult WriteAt(const std::string& path, FileStamp* expected, std::uint64_t offset,
                     std::string_view data, bool cut) {
   bool create = expected->kind == FileKind::kMissing;
-  Fd fd(open(path.c_str(), O_WRONLY | O_CLOEXEC | (create ? O_CREAT : 0), 0666));
+  Fd fd(open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0666));
   if (!fd.ok()) return (!create && errno == ENOENT) ? WriteResult::kChanged : WriteResult::kFailed;
   struct stat st;
   if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return WriteResult::kFailed;
