@@ -1,25 +1,39 @@
 // Temporary directories and whole-file helpers for tests.
 #pragma once
 
-#include <sys/stat.h>
-
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sstream>
+#include <random>
 #include <string>
+#include <system_error>
 
-// A fresh directory under $TMPDIR (or /tmp), removed with its contents.
+// A fresh directory in the system's temporary folder, removed with its contents.
 class TempDir {
  public:
   TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/kxtest-XXXXXX";
-    path_ = mkdtemp(&pattern[0]) ? pattern : std::string();
+    namespace fs = std::filesystem;
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      fs::path candidate = fs::temp_directory_path() / ("kxtest-" + std::to_string(random()));
+      std::error_code error;
+      if (fs::create_directory(candidate, error)) path_ = candidate.generic_string();
+    }
   }
   ~TempDir() {
-    if (!path_.empty())
-      std::system(("chmod -R u+rwx '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'").c_str());
+    namespace fs = std::filesystem;
+    if (path_.empty()) return;
+    std::error_code error;
+    // Tests take permissions away; give them back so that everything can go.
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, error);
+    for (auto it = fs::recursive_directory_iterator(path_, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+      if (!it->is_symlink()) {
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
+      }
+    }
+    fs::remove_all(path_, error);
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
@@ -41,6 +55,6 @@ inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
 }
 
 inline bool IsRegular(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  std::error_code error;
+  return std::filesystem::is_regular_file(path, error);
 }

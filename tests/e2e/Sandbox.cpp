@@ -5,13 +5,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <cstdio>
+#include <cstdlib>
+#include <regex>
 
 #ifndef KEEPXFER_BINARY
-#error "KEEPXFER_BINARY must name the program under test"
+#error "KEEPXFER_BINARY must name the native program under test"
+#endif
+#ifndef KEEPXFER_EXE
+#define KEEPXFER_EXE ""
 #endif
 
 namespace {
+
+const char* const kWineLoader = "/usr/lib/wine/wine64";
+const char* const kWineServer = "/usr/lib/wine/wineserver";
 
 void Check(bool ok, const char* what) {
   if (!ok) {
@@ -20,55 +28,27 @@ void Check(bool ok, const char* what) {
   }
 }
 
-}  // namespace
+std::string Quoted(const std::string& path) { return "'" + path + "'"; }
 
-std::string RegistryString(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '\\' || c == '"') out += '\\';
-    out += c;
-  }
-  return out + "\"";
+void Shell(const std::string& command) {
+  Check(std::system(command.c_str()) == 0, command.c_str());
 }
 
-Sandbox::Sandbox() {
-  Check(std::system(("mkdir -p '" + ProductDir() + "' '" + Prefix() + "/dosdevices' '" +
-                     ProgramDir() + "' '" + Root() + "/home'")
-                        .c_str()) == 0,
-        "mkdir");
-  Check(symlink("../drive_c", (Prefix() + "/dosdevices/c:").c_str()) == 0, "symlink");
-  Check(std::system(("cp '" KEEPXFER_BINARY "' '" + Program() + "'").c_str()) == 0, "cp");
-  // Let an unprivileged run reach the files it is meant to.
-  Check(std::system(("chmod -R a+rwX '" + Root() + "'").c_str()) == 0, "chmod");
+std::string WindowsExe() {
+  const char* from_env = std::getenv("KEEPXFER_EXE");
+  return from_env && *from_env ? from_env : KEEPXFER_EXE;
 }
 
-void Sandbox::WriteRegistry(const std::string& text) {
-  WriteFileBytes(Prefix() + "/user.reg", text);
+// The shared Wine prefix of this test run: KEEPXFER_WINEPREFIX, made by the
+// run's set-up step.
+std::string SharedWinePrefix() {
+  const char* prefix = std::getenv("KEEPXFER_WINEPREFIX");
+  return prefix && *prefix ? prefix : "";
 }
 
-void Sandbox::SetInstallValue(const std::string& data) {
-  WriteRegistry(
-      "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\S-1-5-21-0-0-0-1000\n\n"
-      "#arch=win64\n\n[Software\\\\Framekeep\\\\Install] 1700000000\n#time=1da0c0de0a0b0c0\n"
-      "\"InstallDir\"=" +
-      data + "\n");
-}
-
-void Sandbox::SetInstallDir(const std::string& windowsPath) {
-  SetInstallValue(RegistryString(windowsPath));
-}
-
-RunResult Sandbox::Run(const std::vector<std::string>& args, const RunOptions& options) const {
-  std::string out_path = dir_ / "stdout";
-  std::string err_path = dir_ / "stderr";
-  std::vector<std::string> argv;
-  if (options.unprivileged) {
-    argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
-  }
-  argv.insert(argv.end(), options.wrapper.begin(), options.wrapper.end());
-  argv.push_back(Program());
-  argv.insert(argv.end(), args.begin(), args.end());
-
+// Runs argv with the given environment additions; output to files.
+int Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+          const RunOptions& options, const std::string& out_path, const std::string& err_path) {
   pid_t pid = fork();
   Check(pid >= 0, "fork");
   if (pid == 0) {
@@ -82,8 +62,9 @@ RunResult Sandbox::Run(const std::vector<std::string>& args, const RunOptions& o
                     : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
       dup2(out, 1);
     }
-    setenv("WINEPREFIX", Prefix().c_str(), 1);
-    setenv("HOME", (Root() + "/home").c_str(), 1);
+    int in = open("/dev/null", O_RDONLY);
+    dup2(in, 0);
+    for (const std::string& setting : env) putenv(const_cast<char*>(setting.c_str()));
     std::vector<char*> raw;
     for (const std::string& a : argv) raw.push_back(const_cast<char*>(a.c_str()));
     raw.push_back(nullptr);
@@ -92,11 +73,162 @@ RunResult Sandbox::Run(const std::vector<std::string>& args, const RunOptions& o
   }
   int status = 0;
   waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
+std::string Sandbox::Unavailable(Flavour flavour) {
+  if (flavour == Flavour::kNative) return "";
+  if (access(kWineLoader, X_OK) != 0) return "Wine (wine64) is not installed";
+  if (WindowsExe().empty() || access(WindowsExe().c_str(), R_OK) != 0) {
+    return "Keepxfer.exe is not built (build it with the windows preset)";
+  }
+  if (SharedWinePrefix().empty()) return "no Wine prefix was prepared for this run";
+  return "";
+}
+
+Sandbox::Sandbox(Flavour flavour) : flavour_(flavour) {
+  if (flavour_ == Flavour::kNative) {
+    prefix_ = dir_ / "prefix";
+    program_dir_ = dir_ / "bin";
+    program_ = program_dir_ + "/keepxfer";
+    Shell("mkdir -p " + Quoted(ProductDir()) + " " + Quoted(prefix_ + "/dosdevices") + " " +
+          Quoted(program_dir_) + " " + Quoted(Root() + "/home"));
+    Check(symlink("../drive_c", (prefix_ + "/dosdevices/c:").c_str()) == 0, "symlink");
+    Shell("cp '" KEEPXFER_BINARY "' " + Quoted(program_));
+    // Let an unprivileged run reach the files it is meant to.
+    Shell("chmod -R a+rwX " + Quoted(Root()));
+    return;
+  }
+  prefix_ = SharedWinePrefix();
+  program_dir_ = prefix_ + "/drive_c/Tools";
+  program_ = program_dir_ + "/Keepxfer.exe";
+  Shell("rm -rf " + Quoted(ProductDir()) + " " + Quoted(program_dir_) + " " +
+        Quoted(prefix_ + "/drive_c/abs") + " && mkdir -p " + Quoted(ProductDir()) + " " +
+        Quoted(program_dir_) + " && cp " + Quoted(WindowsExe()) + " " + Quoted(program_));
+  RemoveInstall();
+}
+
+Sandbox::~Sandbox() {
+  if (flavour_ == Flavour::kWine) std::system(("chmod -R u+w " + Quoted(ProductDir())).c_str());
+}
+
+std::string Sandbox::ShownProgramDir() const {
+  return flavour_ == Flavour::kNative ? program_dir_ : "C:\\Tools";
+}
+
+std::string Sandbox::Shown(const std::string& name) const {
+  return ShownProgramDir() + (flavour_ == Flavour::kNative ? "/" : "\\") + name;
+}
+
+std::string Sandbox::DefaultIni() const {
+  return Shown(flavour_ == Flavour::kNative ? "keepxfer.INI" : "Keepxfer.INI");
+}
+
+std::string Sandbox::ModuleName() const {
+  return flavour_ == Flavour::kNative ? "keepxfer" : "Keepxfer.exe";
+}
+
+std::string Sandbox::AbsoluteName(const std::string& name) const {
+  return flavour_ == Flavour::kNative ? Root() + "/abs/" + name : "C:\\abs\\" + name;
+}
+
+std::string Sandbox::AbsoluteHostPath(const std::string& name) const {
+  std::string dir = flavour_ == Flavour::kNative ? Root() + "/abs" : prefix_ + "/drive_c/abs";
+  Shell("mkdir -p " + Quoted(dir));
+  return dir + "/" + name;
+}
+
+void Sandbox::WineReg(const std::vector<std::string>& args) const {
+  std::vector<std::string> argv = {kWineLoader, "reg"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  Spawn(argv, {"WINEPREFIX=" + prefix_, "WINEDEBUG=-all"}, {}, dir_ / "reg.out", dir_ / "reg.err");
+}
+
+void Sandbox::WriteRegistry(const std::string& text) {
+  Check(flavour_ == Flavour::kNative, "WriteRegistry is for native runs");
+  WriteFileBytes(prefix_ + "/user.reg", text);
+}
+
+namespace {
+
+std::string UserReg(const std::string& data) {
+  return "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\S-1-5-21-0-0-0-1000\n\n"
+         "#arch=win64\n\n[Software\\\\Framekeep\\\\Install] 1700000000\n#time=1da0c0de0a0b0c0\n"
+         "\"InstallDir\"=" +
+         data + "\n";
+}
+
+const char* const kInstallKey = "HKCU\\Software\\Framekeep\\Install";
+
+}  // namespace
+
+void Sandbox::SetInstallDir(const std::string& windowsPath) {
+  if (flavour_ == Flavour::kNative) return WriteRegistry(UserReg(RegistryString(windowsPath)));
+  WineReg({"add", kInstallKey, "/v", "InstallDir", "/t", "REG_SZ", "/d", windowsPath, "/f"});
+}
+
+void Sandbox::SetInstallNumber(unsigned value) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "%08x", value);
+  if (flavour_ == Flavour::kNative) return WriteRegistry(UserReg(std::string("dword:") + hex));
+  WineReg({"add", kInstallKey, "/v", "InstallDir", "/t", "REG_DWORD", "/d", std::to_string(value),
+           "/f"});
+}
+
+void Sandbox::SetInstallEmptyBinary() {
+  if (flavour_ == Flavour::kNative) return WriteRegistry(UserReg("hex:"));
+  WineReg({"add", kInstallKey, "/v", "InstallDir", "/t", "REG_BINARY", "/f"});
+}
+
+void Sandbox::RemoveInstall() {
+  if (flavour_ == Flavour::kNative) {
+    unlink((prefix_ + "/user.reg").c_str());
+    return;
+  }
+  WineReg({"delete", "HKCU\\Software\\Framekeep", "/f"});
+}
+
+void Sandbox::FlushWineRegistry() const {
+  Spawn({kWineServer, "-w"}, {"WINEPREFIX=" + prefix_}, {}, dir_ / "ws.out", dir_ / "ws.err");
+}
+
+RunResult Sandbox::Run(const std::vector<std::string>& args, const RunOptions& options) const {
+  std::vector<std::string> argv;
+  if (options.unprivileged) {
+    argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  }
+  argv.insert(argv.end(), options.wrapper.begin(), options.wrapper.end());
+  if (flavour_ == Flavour::kWine) argv.push_back(kWineLoader);
+  argv.push_back(program_);
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<std::string> env = {"WINEPREFIX=" + prefix_, "HOME=" + Root() + "/home",
+                                  "WINEDEBUG=-all"};
   RunResult result;
-  result.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  std::string out_path = dir_ / "stdout";
+  std::string err_path = dir_ / "stderr";
+  result.code = Spawn(argv, env, options, out_path, err_path);
   result.out = options.stdout_mode == StdoutMode::kCapture ? ReadFileBytes(out_path) : "";
   result.err = ReadFileBytes(err_path);
   return result;
+}
+
+std::string ReportOf(const std::string& err, const std::string& module) {
+  const std::regex report("Exception (\\w+) in module " + module +
+                          " at [0-9A-F]{8}\\.\r\n([^\r\n]*)\r\n\r\n");
+  std::smatch m;
+  if (!std::regex_match(err, m, report)) return "not a report: " + err;
+  return m[1].str() + ": " + m[2].str();
+}
+
+std::string RegistryString(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '\\' || c == '"') out += '\\';
+    out += c;
+  }
+  return out + "\"";
 }
 
 bool CanRunUnprivileged() {

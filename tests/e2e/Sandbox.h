@@ -1,8 +1,13 @@
 // A throw-away Wine-style installation for end-to-end runs of the real
 // program: a prefix with drive C:, the product's folder, the current user's
-// registry file and a copy of the program in a folder of its own.
+// registry and a copy of the program in a folder of its own.
+//
+// Two kinds of runs share one description of the cases: the native program
+// in a prefix made of plain files, and Keepxfer.exe under Wine in a real Wine
+// prefix (one per test run, its contents reset for every case).
 #pragma once
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,35 +27,69 @@ struct RunOptions {
   std::vector<std::string> wrapper;  // a command to run the program under
 };
 
+enum class Flavour { kNative, kWine };
+
+inline void PrintTo(Flavour flavour, std::ostream* out) {
+  *out << (flavour == Flavour::kNative ? "native" : "Windows program under Wine");
+}
+
 class Sandbox {
  public:
-  Sandbox();
+  explicit Sandbox(Flavour flavour = Flavour::kNative);
+  ~Sandbox();
 
-  std::string Prefix() const { return dir_ / "prefix"; }
-  std::string ProductDir() const { return Prefix() + "/drive_c/Program Files/Framekeep"; }
+  // Empty when this kind of run is possible here, else why not.
+  static std::string Unavailable(Flavour flavour);
+
+  Flavour flavour() const { return flavour_; }
+  std::string Prefix() const { return prefix_; }
+  std::string ProductDir() const { return prefix_ + "/drive_c/Program Files/Framekeep"; }
   std::string DataFile() const { return ProductDir() + "/Targets.DAT"; }
-  std::string ProgramDir() const { return dir_ / "bin"; }
-  std::string Program() const { return ProgramDir() + "/keepxfer"; }
+  std::string ProgramDir() const { return program_dir_; }
+  std::string Program() const { return program_; }
   std::string Root() const { return dir_.path(); }
 
-  // Writes user.reg with "InstallDir" set to `data` (the text after "=").
-  void SetInstallValue(const std::string& data);
-  void SetInstallDir(const std::string& windowsPath);  // a plain string value
+  // Names as the program shows them.
+  std::string ShownProgramDir() const;
+  std::string Shown(const std::string& name) const;  // a file in the program's folder
+  std::string DefaultIni() const;                    // the default exchange file, as shown
+  std::string ModuleName() const;
+  // An absolute name the program is given, and where that file is here.
+  std::string AbsoluteName(const std::string& name) const;
+  std::string AbsoluteHostPath(const std::string& name) const;
+
+  // The install record: a string value, a number, an empty binary value, or none.
+  void SetInstallDir(const std::string& windowsPath);
+  void SetInstallNumber(unsigned value);
+  void SetInstallEmptyBinary();
+  void RemoveInstall();
+  // Native runs only: user.reg as given.
   void WriteRegistry(const std::string& text);
+
   void WriteData(const std::string& bytes) const { WriteFileBytes(DataFile(), bytes); }
   std::string ReadData() const { return ReadFileBytes(DataFile()); }
 
   RunResult Run(const std::vector<std::string>& args, const RunOptions& options = {}) const;
 
+  // Waits until Wine has written its registry to user.reg (Wine runs only).
+  void FlushWineRegistry() const;
+
  private:
+  void WineReg(const std::vector<std::string>& args) const;
+
+  Flavour flavour_;
   TempDir dir_;
+  std::string prefix_;
+  std::string program_dir_;
+  std::string program_;
 };
+
+// "Exception <kind> in module <module> at XXXXXXXX." and the message line,
+// as "<kind>: <message>", or a note of what else came.
+std::string ReportOf(const std::string& err, const std::string& module);
 
 // True when the tests may switch to an unprivileged user (root with setpriv).
 bool CanRunUnprivileged();
-
-// Escapes a value for a Wine registry string.
-std::string RegistryString(const std::string& text);
 
 // True when the tests may run the program in a private mount namespace.
 bool CanUseMountNamespace();
@@ -61,3 +100,6 @@ bool CanUseMountNamespace();
 // program's exit code is kept.
 RunOptions InSmallTmpfs(const std::string& dir, const std::string& size, const std::string& setup,
                         const std::string& teardown);
+
+// Escapes a value for a Wine registry string.
+std::string RegistryString(const std::string& text);

@@ -10,7 +10,6 @@
 
 #include <chrono>
 #include <random>
-#include <regex>
 #include <thread>
 
 #include "tests/TargetsBuilder.h"
@@ -20,13 +19,7 @@ namespace {
 
 const std::string kBanner = "\r\nFramekeep Export/Import 1.32  https://framekeep.example/\r\n";
 
-std::string ReportOf(const std::string& err) {
-  static const std::regex report(
-      "Exception (\\w+) in module keepxfer at [0-9A-F]{8}\\.\r\n([^\r\n]*)\r\n\r\n");
-  std::smatch m;
-  if (!std::regex_match(err, m, report)) return "not a report: " + err;
-  return m[1].str() + ": " + m[2].str();
-}
+std::string Report(const RunResult& r) { return ReportOf(r.err, "keepxfer"); }
 
 class Faults : public ::testing::Test {
  protected:
@@ -61,7 +54,7 @@ TEST_F(Faults, FullDiskDuringTheSaveKeepsTheOldDataFile) {
                            "cp '" + dir + "/Targets.DAT' '" + sb_.Root() + "/after.DAT'; ls -A '" +
                                dir + "' > '" + sb_.Root() + "/listing'"));
   EXPECT_EQ(r.out, kBanner);
-  EXPECT_EQ(ReportOf(r.err), "EInOutError: I/O error 28.");
+  EXPECT_EQ(Report(r), "EInOutError: I/O error 28.");
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(ReadFileBytes(sb_.Root() + "/after.DAT"), old);
   EXPECT_EQ(ReadFileBytes(sb_.Root() + "/listing"), "Targets.DAT\n");  // no temporary file left
@@ -78,7 +71,7 @@ TEST_F(Faults, FullDiskDuringTheExportKeepsCompleteItems) {
       {"-exp", "-fil=" + dir + "/x.ini"},
       InSmallTmpfs(dir, "16k", "", "cp '" + dir + "/x.ini' '" + sb_.Root() + "/partial.ini'"));
   EXPECT_EQ(r.out, kBanner);
-  EXPECT_EQ(ReportOf(r.err), "EIniFileException: Unable to write to " + dir + "/x.ini.");
+  EXPECT_EQ(Report(r), "EIniFileException: Unable to write to " + dir + "/x.ini.");
   EXPECT_EQ(r.code, 1);
   // What was written is the start of the complete export and ends with a whole line.
   std::string partial = ReadFileBytes(sb_.Root() + "/partial.ini");
@@ -99,8 +92,7 @@ TEST_F(Faults, PermissionsOfAnotherUser) {
   // A folder the user may not write: the export cannot create its file.
   chmod(sb_.ProgramDir().c_str(), 0555);
   RunResult r = sb_.Run({"-exp", "-fil=new.ini"}, nobody);
-  EXPECT_EQ(ReportOf(r.err),
-            "EIniFileException: Unable to write to " + sb_.ProgramDir() + "/new.ini.");
+  EXPECT_EQ(Report(r), "EIniFileException: Unable to write to " + sb_.ProgramDir() + "/new.ini.");
   EXPECT_EQ(r.code, 1);
   chmod(sb_.ProgramDir().c_str(), 0777);
 
@@ -115,7 +107,7 @@ TEST_F(Faults, PermissionsOfAnotherUser) {
   // A data file the user may not read at all.
   chmod(sb_.DataFile().c_str(), 0);
   r = sb_.Run({}, nobody);
-  EXPECT_EQ(ReportOf(r.err), "EInOutError: File access denied.");
+  EXPECT_EQ(Report(r), "EInOutError: File access denied.");
   EXPECT_EQ(r.code, 1);
 }
 
@@ -124,7 +116,7 @@ TEST_F(Faults, DamagedDataFiles) {
   for (std::int32_t count : {-1, -2147483647 - 1, 7456541}) {
     sb_.WriteData(BuildTargets({}, 1, 3, count));
     RunResult r = sb_.Run({"-exp"});
-    EXPECT_EQ(ReportOf(r.err), "ERangeError: Range check error.") << count;
+    EXPECT_EQ(Report(r), "ERangeError: Range check error.") << count;
     EXPECT_EQ(r.code, 1);
   }
   // A header that promises more entries than the file holds: the rest are zero.
@@ -182,7 +174,7 @@ TEST_F(Faults, UnusualExchangeFiles) {
   WriteFileBytes(sb_.ProgramDir() + "/junk.ini", junk);
   std::string before = sb_.ReadData();
   r = sb_.Run({"-imp", "-fil=junk.ini"});
-  EXPECT_EQ(ReportOf(r.err), "EConvertError: '' is not a valid integer value.");
+  EXPECT_EQ(Report(r), "EConvertError: '' is not a valid integer value.");
   EXPECT_EQ(sb_.ReadData(), before);
 }
 
