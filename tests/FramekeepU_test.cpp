@@ -4,6 +4,7 @@
 
 #include "lib/Errors.h"
 #include "lib/IniEngine.h"
+#include "lib/IniU.h"
 #include "tests/TargetsBuilder.h"
 #include "tests/TestFiles.h"
 
@@ -123,12 +124,19 @@ TEST_F(Exchange, ExportKeepsMarkersAndForeignText) {
   WriteFileBytes(ini_,
                  "; my rules\n[Defaults]\nDefaultSizeVertical=5\n[Entry0]\n"
                  "PositionHorizontal = UseDefault\nSizeVertical=def\n[Entry7]\nX=1\n");
-  std::string ini = Export(BuildTargets({MakeEntry("W", "C", 2, 1, 1, 9, 8, 7, 6)}));
-  EXPECT_NE(ini.find("; my rules\n[Defaults]\nDefaultSizeVertical=5\n"), std::string::npos);
-  EXPECT_NE(ini.find("PositionHorizontal = UseDefault\n"), std::string::npos);
-  EXPECT_NE(ini.find("SizeVertical=6\n"), std::string::npos);  // "def" is no marker
-  EXPECT_NE(ini.find("[Entry7]\nX=1\n"), std::string::npos);
-  EXPECT_NE(ini.find("PositionVertical=8\n"), std::string::npos);
+  Export(BuildTargets({MakeEntry("W", "C", 2, 1, 1, 9, 8, 7, 6)}));
+  auto read = [this](const char* section, const char* key) {
+    TIniItem item{ini_, section, key, "<absent>"};
+    ReadIniItem(item);
+    return item.Value;
+  };
+  EXPECT_EQ(read("Defaults", "DefaultSizeVertical"), "5");
+  EXPECT_EQ(read("Entry0", "PositionHorizontal"), "UseDefault");
+  EXPECT_EQ(read("Entry0", "SizeVertical"), "6");  // "def" is no marker
+  EXPECT_EQ(read("Entry0", "PositionVertical"), "8");
+  EXPECT_EQ(read("Entry7", "X"), "1");
+  EXPECT_EQ(read("", "; my rules"), "<absent>");
+  EXPECT_NE(ReadFileBytes(ini_).find("; my rules"), std::string::npos);
 }
 
 TEST_F(Exchange, ExportProtectsValuesThatReadingWouldChange) {

@@ -47,8 +47,7 @@ Answer EngineRead(const std::string& file, const std::string& section, const std
   return answer;
 }
 
-Answer ProfileAnswer(const std::string& file, const std::string& section,
-                     const std::string& key) {
+Answer ProfileAnswer(const std::string& file, const std::string& section, const std::string& key) {
   Answer answer;
   answer.found = ProfileRead(file, section, key, &answer.value);
   return answer;
@@ -168,7 +167,8 @@ TEST(IniDifferential, BlanksAroundNamesAndValues) {
             "  [ Spaced ]  \r\n"
             "  padded key  =  padded value  \r\n"
             "\ttabs\t=\tvalue\t\r\n"
-            "sub\x1a=\x1a" "26\x1a\r\n"
+            "sub\x1a=\x1a"
+            "26\x1a\r\n"
             "vt\v=\fff\v\r\n"
             "\r\n\r\n"
             "empty=\r\n"
@@ -283,10 +283,10 @@ TEST(IniDifferential, LineEnds) {
     const char* name;
     const char* text;
   };
-  for (const Variant& v : {Variant{"lf", "[S]\nk=lf\nj=2\n[T]\nt=3\n"},
-                           Variant{"cr", "[S]\rk=cr\rj=2\r[T]\rt=3\r"},
-                           Variant{"mixed", "[S]\r\n\nk=mixed\r\r\nj=2\n\r[T]\rt=3"},
-                           Variant{"no-final-eol", "[S]\r\nk=last\r\nj=2\r\n[T]\r\nt=3"}}) {
+  for (const Variant& v :
+       {Variant{"lf", "[S]\nk=lf\nj=2\n[T]\nt=3\n"}, Variant{"cr", "[S]\rk=cr\rj=2\r[T]\rt=3\r"},
+        Variant{"mixed", "[S]\r\n\nk=mixed\r\r\nj=2\n\r[T]\rt=3"},
+        Variant{"no-final-eol", "[S]\r\nk=last\r\nj=2\r\n[T]\r\nt=3"}}) {
     SCOPED_TRACE(v.name);
     Twin twin(std::string("eol-") + v.name, v.text);
     twin.Read("S", "k");
@@ -305,7 +305,9 @@ TEST(IniDifferential, LineEnds) {
 
 TEST(IniDifferential, LongLines) {
   std::string long_value(3000, 'v');
-  for (size_t i = 0; i < long_value.size(); i += 97) long_value[i] = static_cast<char>('a' + i % 26);
+  for (size_t i = 0; i < long_value.size(); i += 97) {
+    long_value[i] = static_cast<char>('a' + i % 26);
+  }
   std::string long_key(3000, 'k');
   Twin twin("long", "[L]\r\nvalue=" + long_value + "\r\n" + long_key + "=keyed\r\nshort=s\r\n");
   EXPECT_EQ(twin.Read("L", "value").value.size(), 2047u);
@@ -364,16 +366,14 @@ TEST(IniDifferential, FilesThatCannotBeWritten) {
 // Random sequences over small pools of names and values that collide in letter case, blanks
 // and quoting. The seed is fixed, so a failure repeats.
 TEST(IniDifferential, RandomSequences) {
-  const std::vector<std::string> sections = {"Alpha", "alpha", " ALPHA ", "Beta", "",
-                                             "Gamma Delta", "a]b", "Entry7"};
+  const std::vector<std::string> sections = {"Alpha", "alpha",       " ALPHA ", "Beta",
+                                             "",      "Gamma Delta", "a]b",     "Entry7"};
   const std::vector<std::string> keys = {"k", "K", " k ", "key two", "a=b", ";c", "#h", "Z"};
-  const std::vector<std::string> values = {"",          "v",       "  lead", "trail  ",
-                                           "\"q\"",     "'s'",     "\"mixed'", "a=b=c",
-                                           "x;y",       "\t tab ", "\"",     "''",
-                                           "Default",   std::string(2100, 'L')};
+  const std::vector<std::string> values = {
+      "",      "v",   "  lead",  "trail  ", "\"q\"", "'s'",     "\"mixed'",
+      "a=b=c", "x;y", "\t tab ", "\"",      "''",    "Default", std::string(2100, 'L')};
   const std::vector<std::string> seeds = {
-      "",
-      "[Alpha]\r\nk=1\r\nZ=2\r\n\r\n[Beta]\r\nkey two=3\r\n",
+      "", "[Alpha]\r\nk=1\r\nZ=2\r\n\r\n[Beta]\r\nkey two=3\r\n",
       "[beta]\nk=lf\n;c=4\n[alpha]\nz=5\n",
       "top=0\r[Gamma Delta]\r#h=6\r[Alpha]\rK=7\r[Alpha]\rk=8\r"};
   std::mt19937 random(20240611);

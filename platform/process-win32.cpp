@@ -1,0 +1,80 @@
+// Process services through the Win32 API.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/process.h"
+
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// Writes all of `bytes` to `handle`; 0, or the Windows error code of the failing write.
+DWORD WriteAll(HANDLE handle, const char* bytes, std::size_t size) {
+  while (size > 0) {
+    DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!WriteFile(handle, bytes, chunk, &written, nullptr)) return GetLastError();
+    // A write that moves nothing would repeat for ever; it only happens on a full disk.
+    if (written == 0) return ERROR_DISK_FULL;
+    bytes += written;
+    size -= written;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string ProcessCommandLine() { return GetCommandLineA(); }
+
+std::string ProgramFileName() {
+  std::vector<char> buffer(MAX_PATH);
+  for (;;) {
+    DWORD size = static_cast<DWORD>(buffer.size());
+    DWORD length = GetModuleFileNameA(nullptr, buffer.data(), size);
+    if (length == 0) return "Keepxfer.exe";
+    // A name that fills the whole buffer may have been cut short.
+    if (length < size) return std::string(buffer.data(), length);
+    if (buffer.size() >= 0x10000) return std::string(buffer.data(), length);
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+char PathSeparator() { return '\\'; }
+
+bool IsAbsolutePath(const std::string& path) {
+  if (!path.empty() && IsSeparator(path[0])) return true;  // rooted or UNC
+  return path.size() >= 3 && IsDriveLetter(path[0]) && path[1] == ':' && IsSeparator(path[2]);
+}
+
+bool StdoutIsConsole() { return GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR; }
+
+int WriteStdout(const std::string& bytes) {
+  return static_cast<int>(WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), bytes.size()));
+}
+
+void WriteStderrReport(const std::string& text) {
+  if (text.empty()) return;
+  std::string oem(text.size(), '\0');
+  if (!CharToOemBuffA(text.data(), &oem[0], static_cast<DWORD>(text.size()))) oem = text;
+  WriteAll(GetStdHandle(STD_ERROR_HANDLE), oem.data(), oem.size());
+}
+
+std::uintptr_t ModuleOffset(std::uintptr_t address) {
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExA(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          reinterpret_cast<LPCSTR>(address), &module)) {
+    module = GetModuleHandleA(nullptr);
+  }
+  std::uintptr_t base = reinterpret_cast<std::uintptr_t>(module);
+  return address >= base ? address - base : address;
+}
+
+void InitProcess() {
+  // Errors of a removable or network drive come back as error codes, not as message boxes.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+}
