@@ -13,11 +13,6 @@
 
 namespace inifile {
 
-bool operator==(const FileStamp& a, const FileStamp& b) {
-  return a.kind == b.kind && a.device == b.device && a.inode == b.inode && a.size == b.size &&
-         a.modified_ns == b.modified_ns && a.changed_ns == b.changed_ns;
-}
-
 namespace {
 
 // Owns one file descriptor.

@@ -26,7 +26,10 @@ struct FileStamp {
   std::int64_t changed_ns = 0;   // last change of data or attributes; 0 where there is none
 };
 
-bool operator==(const FileStamp& a, const FileStamp& b);
+inline bool operator==(const FileStamp& a, const FileStamp& b) {
+  return a.kind == b.kind && a.device == b.device && a.inode == b.inode && a.size == b.size &&
+         a.modified_ns == b.modified_ns && a.changed_ns == b.changed_ns;
+}
 inline bool operator!=(const FileStamp& a, const FileStamp& b) { return !(a == b); }
 
 // The state of `path`, following symbolic links. Only kind is set unless it is kRegular.
