@@ -213,3 +213,21 @@ TEST_F(Faults, KilledImportsLeaveOldOrNewFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// A closed standard output keeps its slot: the data file opened later cannot
+// take its place and receive the console lines.
+TEST_F(Faults, ClosedStandardOutput) {
+  std::string data = BuildTargets(SampleEntries(2));
+  Install(data);
+  ExportedIni(3);
+  RunOptions closed;
+  closed.stdout_mode = StdoutMode::kClosed;
+  RunResult r = sb_.Run({"-imp"}, closed);
+  EXPECT_EQ(Report(r), "EInOutError: I/O error 9.");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(sb_.ReadData() == BuildTargets(SampleEntries(3)));
+}
+
+}  // namespace
