@@ -330,6 +330,11 @@ bool PlanEdit(const Snapshot& s, std::string_view section, std::string_view key,
     edit->pos = p;
   }
   AppendKeyLine(&edit->text, key, value, s.eol);
+  // A key line at the very start of the file must not begin with the bytes of a UTF-8
+  // byte-order mark, which reading would take for one: it goes behind an empty line.
+  if (edit->pos == 0 && edit->text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    edit->text.insert(0, s.eol);
+  }
   return true;
 }
 

@@ -160,6 +160,14 @@ TEST_F(IniEngineTest, Utf8ByteOrderMarkIsSkippedAndKept) {
   Put("\xEF\xBB\xBF");
   ASSERT_TRUE(Write("S", "k", "1"));
   EXPECT_EQ(Get(), "\xEF\xBB\xBF[S]\r\nk=1\r\n");
+
+  // A key whose name starts with those bytes, written at the start of a file, must not turn
+  // into a byte-order mark.
+  Put("[S]\nk=1\n");
+  ASSERT_TRUE(Write("", "\xEF\xBB\xBFkey", "v"));
+  ini_engine::ForgetCache();
+  EXPECT_EQ(Read("", "\xEF\xBB\xBFkey"), "v");
+  EXPECT_EQ(Read("S", "k"), "1");
 }
 
 // ---- Writing ----
