@@ -20,9 +20,9 @@ namespace ini_engine {
 
 // Reads like GetPrivateProfileStringA(section, key, default, buf, 2048, file), but when the file,
 // the section or the key is absent (or the key's line has no '='), it returns false and leaves
-// *value exactly as it was. Found: *value is the value trimmed of blanks, with one enclosing
-// pair of matching quotes (" or ') removed, cut at a NUL byte, at most 2047 characters; returns
-// true. A file that cannot be read counts as absent.
+// *value exactly as it was. Found: *value is the value trimmed of blanks, then cut at a NUL
+// byte, then freed of one enclosing pair of matching quotes (" or '), at most 2047 characters;
+// returns true. A file that cannot be read counts as absent.
 bool ReadValue(const std::string& file, const std::string& section, const std::string& key,
                std::string* value);
 
