@@ -10,55 +10,18 @@
 #include "lib/Errors.h"
 #include "platform/files.h"
 #include "platform/posix-error.h"
+#include "platform/posix-fd.h"
 #include "platform/wine-paths.h"
 
 namespace {
 
 [[noreturn]] void RaiseErrno(int err) { RaiseInOutError(InOutCodeFromErrno(err)); }
 
-// Owns a file descriptor.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() { Reset(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  void Reset() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-  }
-  // Closes and reports the close's own error.
-  int Close() {
-    int rc = close(fd_);
-    fd_ = -1;
-    return rc == 0 ? 0 : errno;
-  }
-
- private:
-  int fd_;
-};
-
 // The POSIX path of an existing data file, or the raise for its absence.
 std::string ExistingPath(const std::string& name) {
   ResolvedPath resolved = ResolveProductPath(name);
   if (resolved.error != 0) RaiseInOutError(resolved.error);
   return resolved.path;
-}
-
-int WriteAll(int fd, const std::string& bytes, off_t offset) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n =
-        pwrite(fd, bytes.data() + done, bytes.size() - done, offset + static_cast<off_t>(done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (n == 0) return ENOSPC;
-    done += static_cast<std::size_t>(n);
-  }
-  return 0;
 }
 
 std::string DirectoryOf(const std::string& path) {
@@ -81,16 +44,16 @@ bool IsPermissionError(int err) { return err == EACCES || err == EPERM || err ==
 // before the old contents are touched.
 void RewriteInPlace(const std::string& path, const std::string& bytes) {
   Fd fd(open(path.c_str(), O_WRONLY | O_CLOEXEC));
-  if (fd.get() < 0) RaiseErrno(errno);
+  if (!fd.ok()) RaiseErrno(errno);
   if (!bytes.empty()) {
     int err = posix_fallocate(fd.get(), 0, static_cast<off_t>(bytes.size()));
     if (err != 0 && err != EOPNOTSUPP && err != EINVAL) RaiseErrno(err);
   }
-  int err = WriteAll(fd.get(), bytes, 0);
-  if (err == 0 && ftruncate(fd.get(), static_cast<off_t>(bytes.size())) != 0) err = errno;
-  if (err == 0 && fsync(fd.get()) != 0) err = errno;
-  if (err == 0) err = fd.Close();
-  if (err != 0) RaiseErrno(err);
+  if (!WriteAllAt(fd.get(), bytes, 0) ||
+      ftruncate(fd.get(), static_cast<off_t>(bytes.size())) != 0 || fsync(fd.get()) != 0 ||
+      !fd.Close()) {
+    RaiseErrno(errno);
+  }
 }
 
 }  // namespace
@@ -145,7 +108,7 @@ void ReplaceDataFile(const std::string& name, const std::string& bytes) {
   std::vector<char> temp_name(temp.begin(), temp.end());
   temp_name.push_back('\0');
   Fd fd(mkstemp(temp_name.data()));
-  if (fd.get() < 0) {
+  if (!fd.ok()) {
     int err = errno;
     if (had_old && IsPermissionError(err)) {
       RewriteInPlace(path, bytes);
@@ -155,7 +118,7 @@ void ReplaceDataFile(const std::string& name, const std::string& bytes) {
   }
   temp.assign(temp_name.data());
 
-  int err = WriteAll(fd.get(), bytes, 0);
+  int err = WriteAllAt(fd.get(), bytes, 0) ? 0 : errno;
   if (err == 0 && had_old) {
     if (fchmod(fd.get(), old.st_mode & 07777) != 0) err = errno;
     // Only a privileged user may give the file away; others keep their own.
@@ -166,14 +129,14 @@ void ReplaceDataFile(const std::string& name, const std::string& bytes) {
     if (fchmod(fd.get(), 0666 & ~mask) != 0) err = errno;
   }
   if (err == 0 && fsync(fd.get()) != 0) err = errno;
-  if (err == 0) err = fd.Close();
+  if (err == 0 && !fd.Close()) err = errno;
   if (err == 0 && rename(temp.c_str(), path.c_str()) != 0) err = errno;
   if (err != 0) {
     unlink(temp.c_str());
     RaiseErrno(err);
   }
   Fd dir(open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.get() >= 0) fsync(dir.get());
+  if (dir.ok()) fsync(dir.get());
 }
 
 bool IsExistingFile(const std::string& path) {

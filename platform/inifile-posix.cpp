@@ -10,32 +10,11 @@
 #include <string_view>
 
 #include "platform/inifile.h"
+#include "platform/posix-fd.h"
 
 namespace inifile {
 
 namespace {
-
-// Owns one file descriptor.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  bool ok() const { return fd_ >= 0; }
-  int get() const { return fd_; }
-  // Closes now; false if the close reports an error (a write that did not reach the file).
-  bool Close() {
-    int fd = fd_;
-    fd_ = -1;
-    return close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 std::int64_t Nanoseconds(const struct timespec& t) {
   return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
@@ -54,20 +33,6 @@ FileStamp ToStamp(const struct stat& st) {
   stamp.modified_ns = Nanoseconds(st.st_mtim);
   stamp.changed_ns = Nanoseconds(st.st_ctim);
   return stamp;
-}
-
-bool WriteAll(int fd, std::string_view data, std::uint64_t offset) {
-  while (!data.empty()) {
-    ssize_t n = pwrite(fd, data.data(), data.size(), static_cast<off_t>(offset));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) return false;
-    data.remove_prefix(static_cast<size_t>(n));
-    offset += static_cast<std::uint64_t>(n);
-  }
-  return true;
 }
 
 // Reads until `size` bytes are in or the file ends; the count read.
@@ -116,7 +81,7 @@ int CreateTempBeside(const std::string& target, std::string* temp_name) {
 // created beside it.
 WriteResult OverwriteInPlace(Fd* fd, std::string_view contents, FileStamp* expected) {
   struct stat st;
-  if (!WriteAll(fd->get(), contents, 0) || ftruncate(fd->get(), contents.size()) != 0 ||
+  if (!WriteAllAt(fd->get(), contents, 0) || ftruncate(fd->get(), contents.size()) != 0 ||
       fstat(fd->get(), &st) != 0 || !fd->Close()) {
     return WriteResult::kFailed;
   }
@@ -164,8 +129,8 @@ WriteResult WriteAt(const std::string& path, FileStamp* expected, std::uint64_t 
       return WriteResult::kFailed;
     }
   }
-  if (!WriteAll(fd.get(), data, offset)) {
-    if (!old_tail.empty()) WriteAll(fd.get(), old_tail, offset);
+  if (!WriteAllAt(fd.get(), data, offset)) {
+    if (!old_tail.empty()) WriteAllAt(fd.get(), old_tail, offset);
     if (ftruncate(fd.get(), static_cast<off_t>(old_size)) != 0) {
       // Nothing more can be done: the write is reported as failed either way.
     }
@@ -200,7 +165,7 @@ WriteResult ReplaceContents(const std::string& path, FileStamp* expected,
     if (errno == EACCES || errno == EPERM) return OverwriteInPlace(&file, contents, expected);
     return WriteResult::kFailed;
   }
-  bool ok = WriteAll(temp.get(), contents, 0);
+  bool ok = WriteAllAt(temp.get(), contents, 0);
   if (ok && (st.st_uid != geteuid() || st.st_gid != getegid()) &&
       fchown(temp.get(), st.st_uid, st.st_gid) != 0) {
     // Only a privileged process may give the file to another owner; the new file then keeps
