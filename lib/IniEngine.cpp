@@ -249,7 +249,12 @@ bool Refresh(const std::string& path) {
   s.valid = false;
   s.path = path;
   if (now.kind == FileKind::kOther || now.size > kMaxFileSize) return false;
-  bool read = now.kind == FileKind::kRegular && inifile::ReadWholeFile(path, &s.content, &s.stamp);
+  bool read = false;
+  bool changed = now.kind == FileKind::kRegular;
+  // A file that changes while it is read is read again, a few times at most.
+  for (int attempt = 0; attempt < 3 && changed && !read; ++attempt) {
+    read = inifile::ReadWholeFile(path, &s.content, &s.stamp, &changed);
+  }
   if (read && s.stamp.size > kMaxFileSize) return false;
   if (!read) {
     // It may have gone between the two looks; then it is simply missing.

@@ -49,7 +49,9 @@ size_t ReadFully(int fd, char* out, size_t size) {
 
 // One attempt at reading the whole file: false when it is unreadable, or grew or changed
 // during the read (then *changed is set).
-bool ReadOnce(const std::string& path, std::string* content, FileStamp* stamp, bool* changed) {
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, std::string* content, FileStamp* stamp, bool* changed) {
   *changed = false;
   Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st;
@@ -66,6 +68,8 @@ bool ReadOnce(const std::string& path, std::string* content, FileStamp* stamp, b
   *stamp = before;
   return true;
 }
+
+namespace {
 
 // Creates a temporary file beside `target` whose name starts with the target's; the
 // descriptor, or -1 with errno set.
@@ -99,14 +103,6 @@ FileStamp StatFile(const std::string& path) {
     return stamp;
   }
   return ToStamp(st);
-}
-
-bool ReadWholeFile(const std::string& path, std::string* content, FileStamp* stamp) {
-  bool changed = true;
-  for (int attempt = 0; attempt < 3 && changed; ++attempt) {
-    if (ReadOnce(path, content, stamp, &changed)) return true;
-  }
-  return false;
 }
 
 WriteResult WriteAt(const std::string& path, FileStamp* expected, std::uint64_t offset,

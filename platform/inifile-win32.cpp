@@ -109,7 +109,9 @@ size_t ReadFully(HANDLE file, char* out, size_t size) {
 
 // One attempt at reading the whole file: false when it is unreadable, or grew or changed
 // during the read (then *changed is set).
-bool ReadOnce(const std::string& path, std::string* content, FileStamp* stamp, bool* changed) {
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, std::string* content, FileStamp* stamp, bool* changed) {
   *changed = false;
   Handle file(Open(path, GENERIC_READ, OPEN_EXISTING));
   if (!file.ok()) return false;
@@ -126,6 +128,8 @@ bool ReadOnce(const std::string& path, std::string* content, FileStamp* stamp, b
   *stamp = before;
   return true;
 }
+
+namespace {
 
 bool IsMissingError(DWORD error) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -193,18 +197,10 @@ FileStamp StatFile(const std::string& path) {
   return ToStamp(file.get());
 }
 
-bool ReadWholeFile(const std::string& path, std::string* content, FileStamp* stamp) {
-  bool changed = true;
-  for (int attempt = 0; attempt < 3 && changed; ++attempt) {
-    if (ReadOnce(path, content, stamp, &changed)) return true;
-  }
-  return false;
-}
-
 WriteResult WriteAt(const std::string& path, FileStamp* expected, std::uint64_t offset,
                     std::string_view data, bool cut) {
   bool create = expected->kind == FileKind::kMissing;
-  Handle file(Open(path, GENERIC_WRITE, create ? OPEN_ALWAYS : OPEN_EXISTING));
+  Handle file(Open(path, GENERIC_READ | GENERIC_WRITE, create ? OPEN_ALWAYS : OPEN_EXISTING));
   if (!file.ok()) {
     return !create && IsMissingError(GetLastError()) ? WriteResult::kChanged : WriteResult::kFailed;
   }
@@ -217,7 +213,21 @@ WriteResult WriteAt(const std::string& path, FileStamp* expected, std::uint64_t 
   }
   if (create ? before.size != 0 : before != *expected) return WriteResult::kChanged;
   std::uint64_t end = offset + data.size();
-  if (!WriteAll(file.get(), data, offset)) return WriteResult::kFailed;
+  // The bytes the write covers, so that a write that breaks off (a full disk) can be undone
+  // and the file keeps its last complete item.
+  std::string old_tail;
+  if (offset < before.size) {
+    old_tail.resize(static_cast<size_t>(before.size - offset));
+    if (!SeekTo(file.get(), offset) ||
+        ReadFully(file.get(), &old_tail[0], old_tail.size()) != old_tail.size()) {
+      return WriteResult::kFailed;
+    }
+  }
+  if (!WriteAll(file.get(), data, offset)) {
+    if (!old_tail.empty()) WriteAll(file.get(), old_tail, offset);
+    CutAt(file.get(), before.size);
+    return WriteResult::kFailed;
+  }
   if (cut && before.size > end && !CutAt(file.get(), end)) return WriteResult::kFailed;
   FileStamp after = ToStamp(file.get());
   if (after.kind != FileKind::kRegular || !file.Close()) return WriteResult::kFailed;

@@ -36,8 +36,9 @@ inline bool operator!=(const FileStamp& a, const FileStamp& b) { return !(a == b
 FileStamp StatFile(const std::string& path);
 
 // Reads the whole regular file `path` into *content; *stamp is its state during the read.
-// False when the file is missing, not a regular file, unreadable, or changing while it is read.
-bool ReadWholeFile(const std::string& path, std::string* content, FileStamp* stamp);
+// False when the file is missing, not a regular file or unreadable, and also, with *changed set,
+// when it changed while it was read (the caller may try again).
+bool ReadWholeFile(const std::string& path, std::string* content, FileStamp* stamp, bool* changed);
 
 enum class WriteResult {
   kDone,
