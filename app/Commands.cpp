@@ -1,25 +1,27 @@
-// The export and import commands.
+#include "app/Commands.h"
+
 #include "app/Console.h"
-#include "app/Driver.h"
+#include "app/Stop.h"
 #include "exchange/FramekeepU.h"
 #include "platform/files.h"
 
-bool IsProductRunning() { return false; }
+bool IsProductRunning(const std::string&) { return false; }
 
-void DoExport(const std::string& fileName) {
-  std::int32_t count = ExportToIni(DataFileName, fileName);
+void DoExport(const std::string& dataFileName, const std::string& fileName) {
+  std::int32_t count = ExportToIni(dataFileName, fileName);
   WriteLine(std::to_string(count) + " entries saved to " + fileName);
 }
 
-void DoImport(const std::string& fileName) {
+void DoImport(const std::string& fileName, const std::string& dataFileName,
+              const std::string& installPath) {
   if (!IsExistingFile(fileName)) {
     WriteLine("Cannot find input file " + fileName);
     StopWith(kExitInputMissing);
   }
-  if (IsProductRunning()) {
+  if (IsProductRunning(installPath)) {
     WriteLine("Cannot overwrite Framekeep's file while Framekeep is running!");
     StopWith(kExitProductRunning);
   }
-  std::int32_t count = ImportFromIni(fileName, DataFileName);
+  std::int32_t count = ImportFromIni(fileName, dataFileName);
   WriteLine(std::to_string(count) + " entries loaded from " + fileName + ".");
 }

@@ -1,6 +1,6 @@
 #include "app/Console.h"
 
-#include "lib/Errors.h"
+#include "base/Errors.h"
 #include "platform/process.h"
 
 namespace {

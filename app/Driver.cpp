@@ -1,9 +1,11 @@
 #include "app/Driver.h"
 
+#include "app/Commands.h"
 #include "app/Console.h"
+#include "app/Stop.h"
+#include "base/Errors.h"
 #include "exchange/FramekeepU.h"
 #include "lib/AppU.h"
-#include "lib/Errors.h"
 #include "lib/IniU.h"
 #include "lib/ParmU.h"
 #include "lib/RegU.h"
@@ -22,13 +24,14 @@ const char* const kForumAddress = "https://framekeep.example/forum";
 
 }  // namespace
 
-void StopWith(int code) { throw StopRun{code}; }
-
 void ParseCommandLine() {
   if (FindSwitch("Imp") || FindSwitch("Import")) TheRunMode = rmImport;
   if (FindSwitch("Exp") || FindSwitch("Export")) TheRunMode = rmExport;
   if (FindSwitch("?")) TheRunMode = rmShortHelp;
   if (FindSwitch("Hlp")) TheRunMode = rmLongHelp;
+  // Only the commands use the exchange file; the other modes need not know where the program
+  // lives.
+  if (TheRunMode != rmImport && TheRunMode != rmExport) return;
   if (FindSwitch("Fil")) {
     std::string name;
     SwitchValue("Fil", name);
@@ -117,12 +120,12 @@ void RunProgram() {
     case rmImport:
       LocateInstall();
       CheckDataVersion();
-      DoImport(ExchangeFileName);
+      DoImport(ExchangeFileName, DataFileName, InstallPath);
       break;
     case rmExport:
       LocateInstall();
       CheckDataVersion();
-      DoExport(ExchangeFileName);
+      DoExport(DataFileName, ExchangeFileName);
       break;
   }
 }

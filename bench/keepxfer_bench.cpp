@@ -3,12 +3,12 @@
 //   - the INI engine alone, replaying the item sequence of an export and of an import;
 //   - the real keepxfer program exporting and importing real files in a throw-away
 //     Wine-style prefix, with the peak resident memory of the child (wait4);
-//   - for the first count, Keepxfer.exe under Wine when both it and wine64 are there.
+//   - for the first count, Keepxfer.exe under Wine when both it and the Wine loader are there.
 // Every measurement runs in a child process of its own; it prints one Markdown table with the
 // targets checked.
 //
 //   keepxfer_bench [--program=PATH] [--exe=PATH] [--wine=PATH] [entries...]
-//   (default: the built keepxfer, build-win/Keepxfer.exe, /usr/lib/wine/wine64; 255 2550 25500)
+//   (default: the built keepxfer, build/windows/Keepxfer.exe, /usr/lib/wine/wine; 255 2550 25500)
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "exchange/FramekeepU.h"
-#include "lib/IniEngine.h"
+#include "platform/ini-engine.h"
 #include "tests/TargetsBuilder.h"
 #include "tests/TestFiles.h"
 
@@ -129,9 +129,15 @@ Sample Median(int runs, const std::function<void()>& before, const std::function
 
 // ---- The item sequences, as the program's export and import produce them ----
 
+// One engine per measured child process, as in the program.
+IniEngine& Engine() {
+  static IniEngine engine;
+  return engine;
+}
+
 void Put(const std::string& file, const std::string& section, const char* key,
          const std::string& value) {
-  if (!ini_engine::WriteValue(file, section, key, value)) Fail("cannot write " + file);
+  if (!Engine().Write(file, section, key, value)) Fail("cannot write " + file);
 }
 
 template <std::size_t N>
@@ -161,7 +167,7 @@ void EngineExport(const std::string& file, const std::vector<typEntry>& entries)
                                    e.SizeVertical};
     for (int k = 0; k < 4; ++k) {
       std::string old;
-      ini_engine::ReadValue(file, section, kSizeKeys[k], &old);
+      Engine().Read(file, section, kSizeKeys[k], &old);
       if (!IsDefaultMarker(old)) {
         Put(file, section, kSizeKeys[k], std::to_string(static_cast<std::uint16_t>(sizes[k])));
       }
@@ -173,18 +179,18 @@ void EngineExport(const std::string& file, const std::vector<typEntry>& entries)
 void EngineImport(const std::string& file, std::size_t entries) {
   std::string value;
   for (const char* key : {"Word1", "Word3", "NumEntries"}) {
-    ini_engine::ReadValue(file, "Header", key, &value);
+    Engine().Read(file, "Header", key, &value);
   }
   for (const char* key : {"DefaultPositionHorizontal", "DefaultPositionVertical",
                           "DefaultSizeHorizontal", "DefaultSizeVertical"}) {
-    ini_engine::ReadValue(file, "Defaults", key, &value);
+    Engine().Read(file, "Defaults", key, &value);
   }
   for (std::size_t i = 0; i < entries; ++i) {
     std::string section = "Entry" + std::to_string(i);
     for (const char* key : {"WindowName", "ClassName", "Action", "SearchMethod", "SetPosition"}) {
-      ini_engine::ReadValue(file, section, key, &value);
+      Engine().Read(file, section, key, &value);
     }
-    for (const char* key : kSizeKeys) ini_engine::ReadValue(file, section, key, &value);
+    for (const char* key : kSizeKeys) Engine().Read(file, section, key, &value);
   }
 }
 
@@ -243,7 +249,7 @@ bool Executable(const std::string& path) { return access(path.c_str(), X_OK) == 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string program = KEEPXFER_BINARY, exe = KEEPXFER_WIN_EXE, wine = "/usr/lib/wine/wine64";
+  std::string program = KEEPXFER_BINARY, exe = KEEPXFER_WIN_EXE, wine = "/usr/lib/wine/wine";
   std::vector<long> sizes;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <new>
 
+#include "base/Ascii.h"
+#include "base/Errors.h"
 #include "lib/ConvertU.h"
-#include "lib/Errors.h"
 #include "lib/IniU.h"
 #include "platform/files.h"
 
@@ -63,11 +64,6 @@ void SetFieldText(std::array<char, N>& field, const std::string& text) {
   std::copy_n(text.begin(), std::min(text.size(), N), field.begin());
 }
 
-bool IsIniBlank(char c) {
-  unsigned char u = static_cast<unsigned char>(c);
-  return (u >= 0x09 && u <= 0x0D) || u == 0x20 || u == 0x1A;
-}
-
 // A value that reading would change (outer blanks, or an enclosing quote
 // pair) goes out inside one more pair of double quotes, which reading removes.
 std::string ProtectValue(const std::string& value) {
@@ -75,7 +71,7 @@ std::string ProtectValue(const std::string& value) {
   const char first = value.front();
   const char last = value.back();
   bool quoted = value.size() >= 2 && first == last && (first == '"' || first == '\'');
-  if (IsIniBlank(first) || IsIniBlank(last) || quoted) return '"' + value + '"';
+  if (ascii::IsIniBlank(first) || ascii::IsIniBlank(last) || quoted) return '"' + value + '"';
   return value;
 }
 
@@ -231,11 +227,7 @@ std::int32_t SearchMethodFromName(const std::string& text) {
 }
 
 bool IsDefaultMarker(const std::string& value) {
-  std::string upper = value;
-  for (char& c : upper) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return upper.find("DEFAULT") != std::string::npos;
+  return ascii::Upper(value).find("DEFAULT") != std::string::npos;
 }
 
 std::int32_t ExportToIni(const std::string& dataFileName, const std::string& iniFileName) {

@@ -9,9 +9,9 @@
 #include <cstring>
 #include <string>
 
+#include "base/Errors.h"
 #include "exchange/FramekeepU.h"
 #include "fuzz/FuzzSupport.h"
-#include "lib/Errors.h"
 
 namespace {
 

@@ -21,13 +21,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "fuzz/FuzzSupport.h"
-#include "lib/IniEngine.h"
+#include "platform/ini-engine.h"
 
 namespace {
 
@@ -169,7 +170,7 @@ class Session {
   }
 
   void Start(const std::string& content) {
-    ini_engine::ForgetCache();
+    engine_ = std::make_unique<IniEngine>();
     unlink(paths_[0].c_str());
     unlink(paths_[1].c_str());
     fuzz::WriteBytes(paths_[0], content);
@@ -205,7 +206,7 @@ class Session {
         break;
       }
       case 'f':
-        ini_engine::ForgetCache();
+        engine_ = std::make_unique<IniEngine>();
         break;
       case 'a': {
         std::FILE* file = std::fopen(Path().c_str(), "ab");
@@ -243,7 +244,7 @@ class Session {
       for (const auto& name : parsed.names) {
         if (++count > 32) break;
         CheckRead(parsed, name.first, name.second);
-        ini_engine::ForgetCache();
+        engine_ = std::make_unique<IniEngine>();
         CheckRead(parsed, name.first, name.second);
       }
       CheckRead(parsed, "no such section", "no such key");
@@ -267,7 +268,7 @@ class Session {
   void CheckRead(const Parsed& parsed, const std::string& section, const std::string& key) {
     const Item* item = Find(parsed, section, key);
     std::string value = kUnchanged;
-    const bool found = ini_engine::ReadValue(Path(), section, key, &value);
+    const bool found = engine_->Read(Path(), section, key, &value);
     const bool readable = item != nullptr && item->has_value;
     FUZZ_CHECK(
         found == readable && (found ? !item->exact || value == item->value : value == kUnchanged),
@@ -290,7 +291,7 @@ class Session {
     if (!k.empty() && k[0] == '[' && (k + v).find(']') != std::string::npos) return;
 
     const Parsed before = Parse(Path());
-    FUZZ_CHECK(ini_engine::WriteValue(Path(), section, key, value),
+    FUZZ_CHECK(engine_->Write(Path(), section, key, value),
                "WriteValue(" + fuzz::Show(section) + ", " + fuzz::Show(key) + ", " +
                    fuzz::Show(value) + ") failed" + Context(before));
     const Parsed after = Parse(Path());
@@ -324,10 +325,10 @@ class Session {
 
     CheckRead(after, section, key);
     for (int fresh = 0; fresh < (item->exact ? 1 : 2); ++fresh) {
-      if (fresh) ini_engine::ForgetCache();
+      if (fresh) engine_ = std::make_unique<IniEngine>();
       std::string read = kUnchanged;
       FUZZ_CHECK(
-          ini_engine::ReadValue(Path(), section, key, &read) && read == expected,
+          engine_->Read(Path(), section, key, &read) && read == expected,
           what + (fresh ? " a fresh" : " a") + " read gave " + fuzz::Show(read) + Context(after));
     }
     // A few other items, through the copy the write left.
@@ -339,6 +340,7 @@ class Session {
   }
 
   std::string paths_[2];
+  std::unique_ptr<IniEngine> engine_ = std::make_unique<IniEngine>();
   int current_ = 0;
   std::size_t writes_ = 0;
   std::string log_;

@@ -8,9 +8,9 @@
 #include <cstdio>
 #include <string>
 
+#include "base/Errors.h"
 #include "fuzz/FuzzSupport.h"
 #include "lib/ConvertU.h"
-#include "lib/Errors.h"
 
 namespace {
 

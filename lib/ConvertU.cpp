@@ -1,10 +1,11 @@
 #include "lib/ConvertU.h"
 
-#include "lib/Errors.h"
+#include "base/Ascii.h"
+#include "base/Errors.h"
 
 std::string BoolToYN(std::int32_t flag) { return flag != 0 ? "Y" : "N"; }
 
-std::int32_t YNToBool(const std::string& text) { return (text == "Y" || text == "y") ? 1 : 0; }
+std::int32_t YNToBool(const std::string& text) { return ascii::Upper(text) == "Y" ? 1 : 0; }
 
 std::string IntToText(std::int32_t value) { return std::to_string(value); }
 
@@ -22,10 +23,7 @@ int HexDigit(char c) {
 bool TryTextToInt(const std::string& text, std::int32_t* value) {
   std::size_t i = 0;
   const std::size_t n = text.size();
-  while (i < n && static_cast<unsigned char>(text[i]) >= 1 &&
-         static_cast<unsigned char>(text[i]) <= 32) {
-    ++i;
-  }
+  while (i < n && ascii::IsSpaceOrControl(text[i])) ++i;
   bool negative = false;
   if (i < n && (text[i] == '+' || text[i] == '-')) {
     negative = text[i] == '-';

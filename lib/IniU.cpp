@@ -1,6 +1,6 @@
 #include "lib/IniU.h"
 
-#include "lib/Errors.h"
+#include "base/Errors.h"
 #include "platform/process.h"
 #include "platform/profile.h"
 
@@ -34,6 +34,19 @@ std::string IniNameForProgram(const std::string& programFile, char separator) {
   return programFile + ".INI";
 }
 
-void InitIniU() { g_default_ini_name = IniNameForProgram(ProgramFileName(), PathSeparator()); }
+void InitIniU() {
+  // Where the system cannot tell the program's path, only the runs that need the name fail,
+  // when they ask for it.
+  try {
+    g_default_ini_name = IniNameForProgram(ProgramFileName(), PathSeparator());
+  } catch (const ToolError&) {
+    g_default_ini_name.clear();
+  }
+}
 
-const std::string& DefaultIniName() { return g_default_ini_name; }
+const std::string& DefaultIniName() {
+  if (g_default_ini_name.empty()) {
+    g_default_ini_name = IniNameForProgram(ProgramFileName(), PathSeparator());
+  }
+  return g_default_ini_name;
+}

@@ -1,20 +1,14 @@
 #include "lib/ParmU.h"
 
+#include "base/Ascii.h"
+
 namespace {
 
 std::vector<std::string> g_switch_list;
 
-bool IsBlank(char c) {
-  unsigned char u = static_cast<unsigned char>(c);
-  return u >= 1 && u <= 32;
-}
+bool IsBlank(char c) { return ascii::IsSpaceOrControl(c); }
 
-std::string LowerAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
+std::string LowerAscii(const std::string& text) { return ascii::Lower(text); }
 
 bool IsSwitch(const std::string& item) {
   return !item.empty() && (item[0] == '/' || item[0] == '-');
@@ -93,20 +87,26 @@ void FinalParmU() { g_switch_list.clear(); }
 
 const std::vector<std::string>& SwitchList() { return g_switch_list; }
 
-bool FindSwitch(const std::string& name) {
+namespace {
+
+// The first switch item named `name`, or null. The first item is the program's own path and
+// never a switch, even where a path begins with "/".
+const std::string* FindSwitchItem(const std::string& name) {
   const std::string wanted = LowerAscii(name);
-  for (const std::string& item : g_switch_list) {
-    if (IsSwitch(item) && LowerAscii(SwitchName(item)) == wanted) return true;
+  for (std::size_t i = 1; i < g_switch_list.size(); ++i) {
+    const std::string& item = g_switch_list[i];
+    if (IsSwitch(item) && LowerAscii(SwitchName(item)) == wanted) return &item;
   }
-  return false;
+  return nullptr;
 }
 
+}  // namespace
+
+bool FindSwitch(const std::string& name) { return FindSwitchItem(name) != nullptr; }
+
 void SwitchValue(const std::string& name, std::string& value) {
-  const std::string wanted = LowerAscii(name);
-  for (const std::string& item : g_switch_list) {
-    if (!IsSwitch(item) || LowerAscii(SwitchName(item)) != wanted) continue;
-    std::size_t eq = item.find('=');
-    value = eq == std::string::npos ? std::string() : item.substr(eq + 1);
-    return;
-  }
+  const std::string* item = FindSwitchItem(name);
+  if (item == nullptr) return;
+  std::size_t eq = item->find('=');
+  value = eq == std::string::npos ? std::string() : item->substr(eq + 1);
 }

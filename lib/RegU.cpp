@@ -1,6 +1,6 @@
 #include "lib/RegU.h"
 
-#include "lib/Errors.h"
+#include "base/Errors.h"
 #include "platform/registry.h"
 
 std::string ReadUserRegString(const std::string& keyPath, const std::string& valueName) {

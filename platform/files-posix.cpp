@@ -7,15 +7,13 @@
 #include <cstdlib>
 #include <vector>
 
-#include "lib/Errors.h"
+#include "base/Errors.h"
 #include "platform/files.h"
 #include "platform/posix-error.h"
 #include "platform/posix-fd.h"
 #include "platform/wine-paths.h"
 
 namespace {
-
-[[noreturn]] void RaiseErrno(int err) { RaiseInOutError(InOutCodeFromErrno(err)); }
 
 // The POSIX path of an existing data file, or the raise for its absence.
 std::string ExistingPath(const std::string& name) {
@@ -43,14 +41,14 @@ bool IsPermissionError(int err) { return err == EACCES || err == EPERM || err ==
 // Rewrites the file in place: space is reserved first, so a full disk fails
 // before the old contents are touched.
 void RewriteInPlace(const std::string& path, const std::string& bytes) {
-  Fd fd(open(path.c_str(), O_WRONLY | O_CLOEXEC));
+  Fd fd(Io().OpenAt(AT_FDCWD, path.c_str(), O_WRONLY | O_CLOEXEC, 0));
   if (!fd.ok()) RaiseErrno(errno);
   if (!bytes.empty()) {
-    int err = posix_fallocate(fd.get(), 0, static_cast<off_t>(bytes.size()));
+    int err = Io().Allocate(fd.get(), static_cast<off_t>(bytes.size()));
     if (err != 0 && err != EOPNOTSUPP && err != EINVAL) RaiseErrno(err);
   }
   if (!WriteAllAt(fd.get(), bytes, 0) ||
-      ftruncate(fd.get(), static_cast<off_t>(bytes.size())) != 0 || fsync(fd.get()) != 0 ||
+      Io().Truncate(fd.get(), static_cast<off_t>(bytes.size())) != 0 || Io().Sync(fd.get()) != 0 ||
       !fd.Close()) {
     RaiseErrno(errno);
   }
@@ -58,36 +56,30 @@ void RewriteInPlace(const std::string& path, const std::string& bytes) {
 
 }  // namespace
 
-DataFile::DataFile(const std::string& name, FileAccess access) : handle_(-1) {
+DataFile::DataFile(const std::string& name, FileAccess access) {
   std::string path = ExistingPath(name);
-  int flags = (access == FileAccess::kRead ? O_RDONLY : O_RDWR) | O_CLOEXEC;
-  int fd = open(path.c_str(), flags);
-  if (fd < 0) {
+  int flags = (access == FileAccess::kRead ? O_RDONLY : O_RDWR) | O_NONBLOCK | O_CLOEXEC;
+  Fd fd(Io().OpenAt(AT_FDCWD, path.c_str(), flags, 0));
+  if (!fd.ok()) {
     if (errno == EISDIR) RaiseInOutError(kAccessDenied);
     RaiseErrno(errno);
   }
-  handle_ = fd;
+  // Only a regular file is a data file: a directory, a named pipe or a device is refused before
+  // anything is read from it.
   struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) RaiseInOutError(kAccessDenied);
+  if (Io().Stat(fd.get(), &st) != 0) RaiseErrno(errno);
+  if (!S_ISREG(st.st_mode)) RaiseInOutError(kAccessDenied);
+  handle_ = fd.Release();
 }
 
 DataFile::~DataFile() {
-  if (handle_ >= 0) close(static_cast<int>(handle_));
+  if (handle_ >= 0) Io().Close(static_cast<int>(handle_));
 }
 
 std::size_t DataFile::Read(void* buffer, std::size_t size) {
-  char* out = static_cast<char*>(buffer);
-  std::size_t done = 0;
-  while (done < size) {
-    ssize_t n = read(static_cast<int>(handle_), out + done, size - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      RaiseErrno(errno);
-    }
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return done;
+  std::int64_t done = ReadFully(static_cast<int>(handle_), static_cast<char*>(buffer), size);
+  if (done < 0) RaiseErrno(errno);
+  return static_cast<std::size_t>(done);
 }
 
 void ReplaceDataFile(const std::string& name, const std::string& bytes) {
@@ -120,23 +112,25 @@ void ReplaceDataFile(const std::string& name, const std::string& bytes) {
 
   int err = WriteAllAt(fd.get(), bytes, 0) ? 0 : errno;
   if (err == 0 && had_old) {
-    if (fchmod(fd.get(), old.st_mode & 07777) != 0) err = errno;
+    if (Io().ChangeMode(fd.get(), old.st_mode & 07777) != 0) err = errno;
     // Only a privileged user may give the file away; others keep their own.
-    if (err == 0 && fchown(fd.get(), old.st_uid, old.st_gid) != 0 && errno != EPERM) err = errno;
+    if (err == 0 && Io().ChangeOwner(fd.get(), old.st_uid, old.st_gid) != 0 && errno != EPERM) {
+      err = errno;
+    }
   } else if (err == 0) {
     mode_t mask = umask(0);
     umask(mask);
-    if (fchmod(fd.get(), 0666 & ~mask) != 0) err = errno;
+    if (Io().ChangeMode(fd.get(), 0666 & ~mask) != 0) err = errno;
   }
-  if (err == 0 && fsync(fd.get()) != 0) err = errno;
+  if (err == 0 && Io().Sync(fd.get()) != 0) err = errno;
   if (err == 0 && !fd.Close()) err = errno;
-  if (err == 0 && rename(temp.c_str(), path.c_str()) != 0) err = errno;
+  if (err == 0 && Io().RenameAt(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str()) != 0) err = errno;
   if (err != 0) {
-    unlink(temp.c_str());
+    Io().UnlinkAt(AT_FDCWD, temp.c_str(), 0);
     RaiseErrno(err);
   }
-  Fd dir(open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.ok()) fsync(dir.get());
+  Fd dir(Io().OpenAt(AT_FDCWD, DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+  if (dir.ok()) Io().Sync(dir.get());
 }
 
 bool IsExistingFile(const std::string& path) {

@@ -5,36 +5,11 @@
 #include <cstdint>
 #include <string>
 
-#include "lib/Errors.h"
+#include "base/Errors.h"
 #include "platform/files.h"
+#include "platform/win32-handle.h"
 
 namespace {
-
-// Owns a file handle.
-class Handle {
- public:
-  explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
-  ~Handle() {
-    if (ok()) CloseHandle(handle_);
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  bool ok() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-  void Reset(HANDLE handle) {
-    if (ok()) CloseHandle(handle_);
-    handle_ = handle;
-  }
-  // Closes now; 0, or the error of the close.
-  DWORD Close() {
-    HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    return CloseHandle(handle) ? 0 : GetLastError();
-  }
-
- private:
-  HANDLE handle_;
-};
 
 constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
 // The attributes a file can be given by name.
@@ -43,21 +18,6 @@ constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HI
                                       FILE_ATTRIBUTE_TEMPORARY;
 
 [[noreturn]] void RaiseLastError() { RaiseInOutError(static_cast<int>(GetLastError())); }
-
-// 0, or the error that stopped the write. A write that moves less than asked means the
-// disk is full.
-DWORD WriteAll(HANDLE file, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    std::size_t left = bytes.size() - done;
-    DWORD chunk = left > 0x10000000 ? 0x10000000 : static_cast<DWORD>(left);
-    DWORD written = 0;
-    if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr)) return GetLastError();
-    if (written != chunk) return ERROR_DISK_FULL;
-    done += written;
-  }
-  return 0;
-}
 
 DWORD SetSize(HANDLE file, std::uint64_t size) {
   LARGE_INTEGER position;
@@ -139,20 +99,21 @@ void RewriteInPlace(const std::string& path, const std::string& bytes) {
 
 }  // namespace
 
-DataFile::DataFile(const std::string& name, FileAccess access) : handle_(-1) {
+DataFile::DataFile(const std::string& name, FileAccess access) {
   DWORD rights = access == FileAccess::kRead ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
-  HANDLE file = CreateFileA(name.c_str(), rights, kShareReadWrite, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) RaiseLastError();
+  Handle file(CreateFileA(name.c_str(), rights, kShareReadWrite, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.ok()) RaiseLastError();
+  // Only a file on disk is a data file: a pipe or a device is refused before anything is read.
+  if (GetFileType(file.get()) != FILE_TYPE_DISK) RaiseInOutError(kAccessDenied);
   // Windows refuses to open a read-only file for writing; under Wine a privileged user is
   // not refused, so the attribute is tested as well.
   BY_HANDLE_FILE_INFORMATION info;
-  if (access == FileAccess::kReadWrite && GetFileInformationByHandle(file, &info) &&
+  if (access == FileAccess::kReadWrite && GetFileInformationByHandle(file.get(), &info) &&
       (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    CloseHandle(file);
     RaiseInOutError(kAccessDenied);
   }
-  handle_ = reinterpret_cast<std::intptr_t>(file);
+  handle_ = reinterpret_cast<std::intptr_t>(file.Release());
 }
 
 DataFile::~DataFile() {

@@ -26,7 +26,7 @@ class DataFile {
   std::size_t Read(void* buffer, std::size_t size);
 
  private:
-  std::intptr_t handle_;
+  std::intptr_t handle_ = -1;
 };
 
 // Replaces the whole data file with `bytes`: the new file is written beside

@@ -4,3 +4,6 @@
 // ENOENT 2, ENOTDIR/ENAMETOOLONG 3, EMFILE/ENFILE 4, EACCES/EPERM/EROFS 5,
 // anything else the errno value itself.
 int InOutCodeFromErrno(int err);
+
+// Raises EInOutError for the errno value `err`.
+[[noreturn]] void RaiseErrno(int err);

@@ -5,83 +5,51 @@
 
 #include <sys/stat.h>
 #include <cerrno>
-#include <fstream>
+#include <cstring>
+#include <vector>
 
-#include "lib/Errors.h"
+#include "base/Errors.h"
+#include "platform/command-line.h"
 #include "platform/posix-error.h"
 #include "platform/process.h"
 
 namespace {
 
-std::string* g_argv_line = nullptr;
-
-bool NeedsQuotes(const std::string& arg) {
-  if (arg.empty()) return true;
-  for (unsigned char c : arg) {
-    if ((c >= 1 && c <= 32) || c == '"') return true;
-  }
-  return false;
-}
-
-std::string QuoteArgument(const std::string& arg) {
-  if (!NeedsQuotes(arg)) return arg;
-  std::string quoted = "\"";
-  for (char c : arg) {
-    quoted += c;
-    if (c == '"') quoted += '"';
-  }
-  quoted += '"';
-  return quoted;
-}
-
-std::string ReadArgs() {
-  // /proc/self/cmdline holds argv as NUL-terminated strings.
-  std::ifstream in("/proc/self/cmdline", std::ios::binary);
-  std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::string line = QuoteArgument(ProgramFileName());
-  std::size_t pos = all.find('\0');  // skip argv[0]
-  while (pos != std::string::npos && pos + 1 < all.size()) {
-    std::size_t end = all.find('\0', pos + 1);
-    if (end == std::string::npos) end = all.size();
-    line += ' ';
-    line += QuoteArgument(all.substr(pos + 1, end - pos - 1));
-    pos = end;
-  }
-  return line;
-}
+// The arguments main received, program name first.
+std::vector<std::string> g_args;
 
 }  // namespace
 
-int InOutCodeFromErrno(int err) {
-  switch (err) {
-    case ENOENT:
-      return kFileNotFound;
-    case ENOTDIR:
-    case ENAMETOOLONG:
-      return kPathNotFound;
-    case EMFILE:
-    case ENFILE:
-      return kTooManyOpenFiles;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return kAccessDenied;
-    default:
-      return err;
-  }
-}
-
 std::string ProcessCommandLine() {
-  if (g_argv_line == nullptr) g_argv_line = new std::string(ReadArgs());
-  return *g_argv_line;
+  // The program's own path stands first, as on Windows; then the arguments as given.
+  std::vector<std::string> items = g_args;
+  if (items.empty()) items.emplace_back();
+  items[0] = ProgramFileNameForReport();
+  return JoinArguments(items);
 }
 
 std::string ProgramFileName() {
   std::string buffer(4096, '\0');
-  ssize_t n = readlink("/proc/self/exe", &buffer[0], buffer.size());
-  if (n <= 0) return "keepxfer";
-  buffer.resize(static_cast<std::size_t>(n));
-  return buffer;
+  for (;;) {
+    ssize_t n = readlink("/proc/self/exe", &buffer[0], buffer.size());
+    if (n < 0) {
+      RaiseError(kInOutError, "The program's own path cannot be read from /proc/self/exe (" +
+                                  InOutMessage(InOutCodeFromErrno(errno)) + ")");
+    }
+    if (static_cast<std::size_t>(n) < buffer.size()) {
+      buffer.resize(static_cast<std::size_t>(n));
+      return buffer;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::string ProgramFileNameForReport() {
+  try {
+    return ProgramFileName();
+  } catch (const ToolError&) {
+    return g_args.empty() || g_args[0].empty() ? "keepxfer" : g_args[0];
+  }
 }
 
 char PathSeparator() { return '/'; }
@@ -125,7 +93,8 @@ std::uintptr_t ModuleOffset(std::uintptr_t address) {
   return address;
 }
 
-void InitProcess() {
+void InitProcess(int argc, char** argv) {
+  g_args.assign(argv, argv + argc);
   signal(SIGPIPE, SIG_IGN);
   // A standard stream that was closed keeps its slot, opened for reading
   // only: files the tool opens later cannot land there, and writes to it

@@ -5,26 +5,13 @@
 #include <vector>
 
 #include "platform/process.h"
+#include "platform/win32-handle.h"
 
 namespace {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
-// Writes all of `bytes` to `handle`; 0, or the Windows error code of the failing write.
-DWORD WriteAll(HANDLE handle, const char* bytes, std::size_t size) {
-  while (size > 0) {
-    DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
-    DWORD written = 0;
-    if (!WriteFile(handle, bytes, chunk, &written, nullptr)) return GetLastError();
-    // A write that moves nothing would repeat for ever; it only happens on a full disk.
-    if (written == 0) return ERROR_DISK_FULL;
-    bytes += written;
-    size -= written;
-  }
-  return 0;
-}
 
 }  // namespace
 
@@ -53,14 +40,14 @@ bool IsAbsolutePath(const std::string& path) {
 bool StdoutIsConsole() { return GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR; }
 
 int WriteStdout(const std::string& bytes) {
-  return static_cast<int>(WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), bytes.size()));
+  return static_cast<int>(WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), bytes));
 }
 
 void WriteStderrReport(const std::string& text) {
   if (text.empty()) return;
   std::string oem(text.size(), '\0');
   if (!CharToOemBuffA(text.data(), &oem[0], static_cast<DWORD>(text.size()))) oem = text;
-  WriteAll(GetStdHandle(STD_ERROR_HANDLE), oem.data(), oem.size());
+  WriteAll(GetStdHandle(STD_ERROR_HANDLE), oem);
 }
 
 std::uintptr_t ModuleOffset(std::uintptr_t address) {
@@ -74,7 +61,9 @@ std::uintptr_t ModuleOffset(std::uintptr_t address) {
   return address >= base ? address - base : address;
 }
 
-void InitProcess() {
+std::string ProgramFileNameForReport() { return ProgramFileName(); }
+
+void InitProcess(int, char**) {
   // Errors of a removable or network drive come back as error codes, not as message boxes.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 }

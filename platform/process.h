@@ -11,8 +11,12 @@
 // quotes with each double quote doubled.
 std::string ProcessCommandLine();
 
-// The running program's full file name.
+// The running program's full file name. Raises EInOutError when the system cannot tell it.
 std::string ProgramFileName();
+
+// The same for the error report, which must not fail: the name the program was started by when
+// the full one cannot be told.
+std::string ProgramFileNameForReport();
 
 // The platform's path separator ('\\' on Windows, '/' elsewhere).
 char PathSeparator();
@@ -36,5 +40,6 @@ void WriteStderrReport(const std::string& text);
 // `address` relative to the base of the module that holds it.
 std::uintptr_t ModuleOffset(std::uintptr_t address);
 
-// Prepares the process: on POSIX, a closed pipe must not kill the process.
-void InitProcess();
+// Prepares the process, given main's arguments: on POSIX they are the command line, and a
+// closed pipe must not kill the process.
+void InitProcess(int argc, char** argv);

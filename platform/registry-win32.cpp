@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "lib/Errors.h"
+#include "base/Errors.h"
 #include "platform/registry.h"
 
 namespace {

@@ -14,7 +14,7 @@ struct ResolvedPath {
   // The POSIX path. When `error` is 2, the path the missing file would have,
   // so that a caller that creates the file can use it.
   std::string path;
-  // 0 when found, else a Windows-style code (see InOutCode in lib/Errors.h):
+  // 0 when found, else a Windows-style code (see InOutCode in base/Errors.h):
   // 2 (file not found): everything exists but the last component;
   // 3 (path not found): a directory along the way or the drive is missing, or
   //   the path is a UNC path or empty;

@@ -7,9 +7,9 @@ cd "$(dirname "$0")/.."
 type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' build/CMakeCache.txt 2>/dev/null || true)
 case "$type" in Release | RelWithDebInfo) ;; *) type=RelWithDebInfo ;; esac
 cmake -S . -B build -DCMAKE_BUILD_TYPE="$type" -DKEEPXFER_BENCH=ON >/dev/null
-cmake --build build -j"$(nproc)" --target keepxfer keepxfer_bench >/dev/null
+cmake --build build -j"$(nproc)" >/dev/null
 
 echo "Machine: $(nproc) CPUs, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)," \
   "${TMPDIR:-/tmp} on $(df -PT "${TMPDIR:-/tmp}" | awk 'NR == 2 { print $2 }'), kernel $(uname -r); build $type; load average $(cut -d " " -f 1-3 /proc/loadavg)"
 echo
-exec build/bench/keepxfer_bench --exe=build-win/Keepxfer.exe --wine=/usr/lib/wine/wine64 "$@"
+exec build/bench/keepxfer_bench --exe=build/windows/Keepxfer.exe --wine=/usr/lib/wine/wine "$@"

@@ -34,7 +34,7 @@ sh scripts/install-packages.sh cmake make clang-14 libclang-rt-14-dev
 
 cmake -S . -B build-fuzz -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKEEPXFER_FUZZ=ON -DKEEPXFER_TESTS=OFF \
-  -DKEEPXFER_BENCH=OFF >/dev/null
+  -DKEEPXFER_BENCH=OFF -DKEEPXFER_WERROR=ON >/dev/null
 # shellcheck disable=SC2086
 cmake --build build-fuzz -j2 --target $targets
 

@@ -8,7 +8,9 @@ cd "$(dirname "$0")/.."
 sh scripts/install-packages.sh cmake make g++ libgtest-dev util-linux
 
 jobs=${JOBS:-2}
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKEEPXFER_SANITIZE=ON >/dev/null
+# Keepxfer.exe is not rebuilt here: its runs under Wine are the native test run's.
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKEEPXFER_SANITIZE=ON \
+  -DKEEPXFER_WERROR=ON -DKEEPXFER_TESTS=ON -DKEEPXFER_WINDOWS_BUILD=OFF >/dev/null
 cmake --build build-asan -j"$jobs"
 
 # No recovery: the build stops at the first report of UndefinedBehaviorSanitizer, and these

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "lib/Errors.h"
+#include "base/Errors.h"
 
 namespace {
 

@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "lib/Errors.h"
-#include "lib/IniEngine.h"
+#include "base/Errors.h"
 #include "lib/IniU.h"
 #include "tests/TargetsBuilder.h"
 #include "tests/TestFiles.h"
@@ -12,7 +11,6 @@ namespace {
 
 class Exchange : public ::testing::Test {
  protected:
-  void SetUp() override { ini_engine::ForgetCache(); }
   void TearDown() override { FinalFramekeepU(); }
 
   // Exports `data` and answers the INI text.
@@ -152,7 +150,6 @@ TEST_F(Exchange, ExportProtectsValuesThatReadingWouldChange) {
 TEST_F(Exchange, RoundTripsAreExact) {
   for (int count : {1, 12, 255, 300}) {
     std::string data = BuildTargets(SampleEntries(count));
-    ini_engine::ForgetCache();
     std::remove(ini_.c_str());
     Export(data);
     ImportFromIni(ini_, dat_);

@@ -5,9 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <signal.h>
+
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <regex>
+#include <thread>
 
 #ifndef KEEPXFER_BINARY
 #error "KEEPXFER_BINARY must name the native program under test"
@@ -18,7 +22,8 @@
 
 namespace {
 
-const char* const kWineLoader = "/usr/lib/wine/wine64";
+// Keepxfer.exe is a 32-bit program: Debian's wine32 loader.
+const char* const kWineLoader = "/usr/lib/wine/wine";
 const char* const kWineServer = "/usr/lib/wine/wineserver";
 
 void Check(bool ok, const char* what) {
@@ -34,10 +39,8 @@ void Shell(const std::string& command) {
   Check(std::system(command.c_str()) == 0, command.c_str());
 }
 
-std::string WindowsExe() {
-  const char* from_env = std::getenv("KEEPXFER_EXE");
-  return from_env && *from_env ? from_env : KEEPXFER_EXE;
-}
+// The Windows program of this build tree, never a copy from elsewhere.
+std::string WindowsExe() { return KEEPXFER_EXE; }
 
 // The shared Wine prefix of this test run: KEEPXFER_WINEPREFIX, made by the
 // run's set-up step.
@@ -46,12 +49,16 @@ std::string SharedWinePrefix() {
   return prefix && *prefix ? prefix : "";
 }
 
-// Runs argv with the given environment additions; output to files.
+}  // namespace
+
 int Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-          const RunOptions& options, const std::string& out_path, const std::string& err_path) {
+          const RunOptions& options, const std::string& out_path, const std::string& err_path,
+          bool* timed_out) {
   pid_t pid = fork();
   Check(pid >= 0, "fork");
   if (pid == 0) {
+    // A group of its own, so that a run that hangs goes with everything it started.
+    setpgid(0, 0);
     int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     dup2(err, 2);
     if (options.stdout_mode == StdoutMode::kClosed) {
@@ -62,7 +69,7 @@ int Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& 
                     : open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
       dup2(out, 1);
     }
-    int in = open("/dev/null", O_RDONLY);
+    int in = open(options.stdin_path.empty() ? "/dev/null" : options.stdin_path.c_str(), O_RDONLY);
     dup2(in, 0);
     for (const std::string& setting : env) putenv(const_cast<char*>(setting.c_str()));
     std::vector<char*> raw;
@@ -71,12 +78,44 @@ int Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& 
     execvp(raw[0], raw.data());
     _exit(127);
   }
+  setpgid(pid, pid);
+  auto running = std::make_shared<RunningProgram>(pid);
+  if (options.on_start) options.on_start(running);
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::seconds(options.timeout_seconds);
+  std::chrono::microseconds pause(100);
   int status = 0;
+  for (;;) {
+    // Looked at without reaping it, so that its id stays its own until it is marked ended.
+    siginfo_t info{};
+    int waited = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT);
+    Check(waited == 0 || errno == EINTR, "waitid");
+    if (waited == 0 && info.si_pid == pid) break;
+    if (Clock::now() >= deadline) {
+      running->Signal(SIGKILL);
+      if (timed_out != nullptr) *timed_out = true;
+      waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT);
+      break;
+    }
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, std::chrono::microseconds(5000));
+  }
+  running->MarkEnded();
   waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-}  // namespace
+bool RunningProgram::Signal(int signal) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (ended_) return false;
+  kill(-pid_, signal);
+  return true;
+}
+
+void RunningProgram::MarkEnded() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ended_ = true;
+}
 
 std::string Sandbox::Unavailable(Flavour flavour) {
   if (flavour == Flavour::kNative) return "";
@@ -143,7 +182,8 @@ std::string Sandbox::AbsoluteHostPath(const std::string& name) const {
 void Sandbox::WineReg(const std::vector<std::string>& args) const {
   std::vector<std::string> argv = {kWineLoader, "reg"};
   argv.insert(argv.end(), args.begin(), args.end());
-  Spawn(argv, {"WINEPREFIX=" + prefix_, "WINEDEBUG=-all"}, {}, dir_ / "reg.out", dir_ / "reg.err");
+  Spawn(argv, {"WINEPREFIX=" + prefix_, "WINEDEBUG=-all"}, {}, dir_ / "reg.out", dir_ / "reg.err",
+        nullptr);
 }
 
 void Sandbox::WriteRegistry(const std::string& text) {
@@ -191,7 +231,8 @@ void Sandbox::RemoveInstall() {
 }
 
 void Sandbox::FlushWineRegistry() const {
-  Spawn({kWineServer, "-w"}, {"WINEPREFIX=" + prefix_}, {}, dir_ / "ws.out", dir_ / "ws.err");
+  Spawn({kWineServer, "-w"}, {"WINEPREFIX=" + prefix_}, {}, dir_ / "ws.out", dir_ / "ws.err",
+        nullptr);
 }
 
 RunResult Sandbox::Run(const std::vector<std::string>& args, const RunOptions& options) const {
@@ -205,10 +246,11 @@ RunResult Sandbox::Run(const std::vector<std::string>& args, const RunOptions& o
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<std::string> env = {"WINEPREFIX=" + prefix_, "HOME=" + Root() + "/home",
                                   "WINEDEBUG=-all"};
+  env.insert(env.end(), options.env.begin(), options.env.end());
   RunResult result;
   std::string out_path = dir_ / "stdout";
   std::string err_path = dir_ / "stderr";
-  result.code = Spawn(argv, env, options, out_path, err_path);
+  result.code = Spawn(argv, env, options, out_path, err_path, &result.timed_out);
   result.out = options.stdout_mode == StdoutMode::kCapture ? ReadFileBytes(out_path) : "";
   result.err = ReadFileBytes(err_path);
   return result;

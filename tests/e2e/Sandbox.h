@@ -7,6 +7,11 @@
 // prefix (one per test run, its contents reset for every case).
 #pragma once
 
+#include <sys/types.h>
+
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -16,15 +21,38 @@
 struct RunResult {
   std::string out;
   std::string err;
-  int code = -1;
+  int code = -1;  // the exit code, or 128 + the signal that ended the run
+  bool timed_out = false;
 };
 
 enum class StdoutMode { kCapture, kClosed, kFull };
+
+// A started run, for tests that signal it at a chosen moment. Signals go to its process group
+// only while the run has not been reaped, so never to another process that took over its id.
+class RunningProgram {
+ public:
+  explicit RunningProgram(pid_t pid) : pid_(pid) {}
+  pid_t pid() const { return pid_; }
+  // False when the run has already ended.
+  bool Signal(int signal);
+  // Called by the waiter just before it reaps the run.
+  void MarkEnded();
+
+ private:
+  const pid_t pid_;
+  std::mutex mutex_;
+  bool ended_ = false;
+};
 
 struct RunOptions {
   StdoutMode stdout_mode = StdoutMode::kCapture;
   bool unprivileged = false;         // run as nobody (needs root and setpriv)
   std::vector<std::string> wrapper;  // a command to run the program under
+  std::vector<std::string> env;      // more NAME=value settings
+  std::string stdin_path;            // standard input; /dev/null when empty
+  int timeout_seconds = 60;          // then the run and everything it started are killed
+  // Called once the run has started.
+  std::function<void(std::shared_ptr<RunningProgram>)> on_start;
 };
 
 enum class Flavour { kNative, kWine };
@@ -83,6 +111,13 @@ class Sandbox {
   std::string program_dir_;
   std::string program_;
 };
+
+// Runs argv with the given environment additions, its output into files, in a process group of
+// its own that is killed when it takes longer than the options allow. The exit code, or 128 +
+// the signal that ended it.
+int Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+          const RunOptions& options, const std::string& out_path, const std::string& err_path,
+          bool* timed_out);
 
 // "Exception <kind> in module <module> at XXXXXXXX." and the message line,
 // as "<kind>: <message>", or a note of what else came.

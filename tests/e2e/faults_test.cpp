@@ -187,19 +187,16 @@ TEST_F(Faults, KilledImportsLeaveOldOrNewFile) {
   int olds = 0, news = 0;
   for (int round = 0; round < 25; ++round) {
     sb_.WriteData(old);
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      RunResult r = sb_.Run({"-imp"});
-      _exit(r.code);
-    }
-    std::this_thread::sleep_for(std::chrono::microseconds(random() % 60000));
-    // Kill the whole run: the helper process and the program under it.
-    kill(pid, SIGSTOP);
-    std::system(("pkill -KILL -f '^" + sb_.Program() + "' 2>/dev/null").c_str());
-    kill(pid, SIGCONT);
-    int status;
-    waitpid(pid, &status, 0);
+    std::thread killer;
+    RunOptions options;
+    options.on_start = [&](std::shared_ptr<RunningProgram> run) {
+      killer = std::thread([run, pause = random() % 60000] {
+        std::this_thread::sleep_for(std::chrono::microseconds(pause));
+        run->Signal(SIGKILL);
+      });
+    };
+    sb_.Run({"-imp"}, options);
+    killer.join();
     std::string now = sb_.ReadData();
     if (now == old) {
       ++olds;

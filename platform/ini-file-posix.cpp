@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/inifile.h"
+#include "platform/ini-file.h"
 #include "platform/posix-fd.h"
 
 namespace inifile {
@@ -35,33 +35,19 @@ FileStamp ToStamp(const struct stat& st) {
   return stamp;
 }
 
-// Reads until `size` bytes are in or the file ends; the count read.
-size_t ReadFully(int fd, char* out, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = read(fd, out + done, size - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  return done;
-}
-
-// One attempt at reading the whole file: false when it is unreadable, or grew or changed
-// during the read (then *changed is set).
 }  // namespace
 
 bool ReadWholeFile(const std::string& path, std::string* content, FileStamp* stamp, bool* changed) {
   *changed = false;
-  Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  Fd fd(Io().OpenAt(AT_FDCWD, path.c_str(), O_RDONLY | O_CLOEXEC, 0));
   struct stat st;
-  if (!fd.ok() || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (!fd.ok() || Io().Stat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   FileStamp before = ToStamp(st);
   content->resize(static_cast<size_t>(before.size));
-  size_t got = ReadFully(fd.get(), &(*content)[0], content->size());
+  std::int64_t got = ReadFully(fd.get(), &(*content)[0], content->size());
   char extra;
-  if (got != content->size() || ReadFully(fd.get(), &extra, 1) != 0 || fstat(fd.get(), &st) != 0 ||
-      ToStamp(st) != before) {
+  if (got != static_cast<std::int64_t>(content->size()) || ReadFully(fd.get(), &extra, 1) != 0 ||
+      Io().Stat(fd.get(), &st) != 0 || ToStamp(st) != before) {
     *changed = true;
     return false;
   }
@@ -76,7 +62,7 @@ namespace {
 int CreateTempBeside(const std::string& target, std::string* temp_name) {
   size_t slash = target.rfind('/');
   std::string name = target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".XXXXXX";
-  int fd = mkstemp(&name[0]);
+  int fd = mkstemp(&name[0]);  // replaced in the next change
   if (fd >= 0) *temp_name = name;
   return fd;
 }
@@ -85,8 +71,8 @@ int CreateTempBeside(const std::string& target, std::string* temp_name) {
 // created beside it.
 WriteResult OverwriteInPlace(Fd* fd, std::string_view contents, FileStamp* expected) {
   struct stat st;
-  if (!WriteAllAt(fd->get(), contents, 0) || ftruncate(fd->get(), contents.size()) != 0 ||
-      fstat(fd->get(), &st) != 0 || !fd->Close()) {
+  if (!WriteAllAt(fd->get(), contents, 0) || Io().Truncate(fd->get(), contents.size()) != 0 ||
+      Io().Stat(fd->get(), &st) != 0 || !fd->Close()) {
     return WriteResult::kFailed;
   }
   *expected = ToStamp(st);
@@ -108,10 +94,10 @@ FileStamp StatFile(const std::string& path) {
 WriteResult WriteAt(const std::string& path, FileStamp* expected, std::uint64_t offset,
                     std::string_view data, bool cut) {
   bool create = expected->kind == FileKind::kMissing;
-  Fd fd(open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0666));
+  Fd fd(Io().OpenAt(AT_FDCWD, path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0666));
   if (!fd.ok()) return (!create && errno == ENOENT) ? WriteResult::kChanged : WriteResult::kFailed;
   struct stat st;
-  if (fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return WriteResult::kFailed;
+  if (Io().Stat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return WriteResult::kFailed;
   if (create ? st.st_size != 0 : ToStamp(st) != *expected) return WriteResult::kChanged;
   std::uint64_t end = offset + data.size();
   const std::uint64_t old_size = static_cast<std::uint64_t>(st.st_size);
@@ -120,23 +106,23 @@ WriteResult WriteAt(const std::string& path, FileStamp* expected, std::uint64_t 
   std::string old_tail;
   if (offset < old_size) {
     old_tail.resize(old_size - offset);
-    if (pread(fd.get(), &old_tail[0], old_tail.size(), static_cast<off_t>(offset)) !=
+    if (Io().PRead(fd.get(), &old_tail[0], old_tail.size(), static_cast<off_t>(offset)) !=
         static_cast<ssize_t>(old_tail.size())) {
       return WriteResult::kFailed;
     }
   }
-  if (!WriteAllAt(fd.get(), data, offset)) {
-    if (!old_tail.empty()) WriteAllAt(fd.get(), old_tail, offset);
-    if (ftruncate(fd.get(), static_cast<off_t>(old_size)) != 0) {
+  if (!WriteAllAt(fd.get(), data, static_cast<std::int64_t>(offset))) {
+    if (!old_tail.empty()) WriteAllAt(fd.get(), old_tail, static_cast<std::int64_t>(offset));
+    if (Io().Truncate(fd.get(), static_cast<off_t>(old_size)) != 0) {
       // Nothing more can be done: the write is reported as failed either way.
     }
     return WriteResult::kFailed;
   }
   if (cut && static_cast<std::uint64_t>(st.st_size) > end &&
-      ftruncate(fd.get(), static_cast<off_t>(end)) != 0) {
+      Io().Truncate(fd.get(), static_cast<off_t>(end)) != 0) {
     return WriteResult::kFailed;
   }
-  if (fstat(fd.get(), &st) != 0 || !fd.Close()) return WriteResult::kFailed;
+  if (Io().Stat(fd.get(), &st) != 0 || !fd.Close()) return WriteResult::kFailed;
   *expected = ToStamp(st);
   return WriteResult::kDone;
 }
@@ -144,10 +130,10 @@ WriteResult WriteAt(const std::string& path, FileStamp* expected, std::uint64_t 
 WriteResult ReplaceContents(const std::string& path, FileStamp* expected,
                             std::string_view contents) {
   // Opening the file for writing checks that it may be written at all; it stays untouched.
-  Fd file(open(path.c_str(), O_WRONLY | O_CLOEXEC));
+  Fd file(Io().OpenAt(AT_FDCWD, path.c_str(), O_WRONLY | O_CLOEXEC, 0));
   if (!file.ok()) return errno == ENOENT ? WriteResult::kChanged : WriteResult::kFailed;
   struct stat st;
-  if (fstat(file.get(), &st) != 0) return WriteResult::kFailed;
+  if (Io().Stat(file.get(), &st) != 0) return WriteResult::kFailed;
   if (ToStamp(st) != *expected) return WriteResult::kChanged;
 
   char* resolved = realpath(path.c_str(), nullptr);
@@ -163,18 +149,19 @@ WriteResult ReplaceContents(const std::string& path, FileStamp* expected,
   }
   bool ok = WriteAllAt(temp.get(), contents, 0);
   if (ok && (st.st_uid != geteuid() || st.st_gid != getegid()) &&
-      fchown(temp.get(), st.st_uid, st.st_gid) != 0) {
+      Io().ChangeOwner(temp.get(), st.st_uid, st.st_gid) != 0) {
     // Only a privileged process may give the file to another owner; the new file then keeps
     // this process's owner, which is no reason to fail.
   }
-  ok = ok && fchmod(temp.get(), st.st_mode & 07777) == 0;
-  ok = ok && rename(temp_name.c_str(), target.c_str()) == 0;
+  ok = ok && Io().ChangeMode(temp.get(), st.st_mode & 07777) == 0;
+  ok = ok && Io().Sync(temp.get()) == 0;
+  ok = ok && Io().RenameAt(AT_FDCWD, temp_name.c_str(), AT_FDCWD, target.c_str()) == 0;
   if (!ok) {
-    unlink(temp_name.c_str());
+    Io().UnlinkAt(AT_FDCWD, temp_name.c_str(), 0);
     return WriteResult::kFailed;
   }
   // Renaming changes the file's change time, so its state is taken after the rename.
-  if (fstat(temp.get(), &st) != 0 || !temp.Close()) return WriteResult::kFailed;
+  if (Io().Stat(temp.get(), &st) != 0 || !temp.Close()) return WriteResult::kFailed;
   *expected = ToStamp(st);
   return WriteResult::kDone;
 }

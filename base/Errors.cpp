@@ -1,4 +1,4 @@
-#include "lib/Errors.h"
+#include "base/Errors.h"
 
 const char* const kInOutError = "EInOutError";
 const char* const kConvertError = "EConvertError";

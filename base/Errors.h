@@ -1,6 +1,6 @@
-// The tool's error model. Expected conditions stop the run with an exit code
-// (StopRun); everything else raises a ToolError that only the top-level report
-// in app/ catches.
+// The error kinds every layer may raise. Expected conditions are not errors: they stop the run
+// with an exit code (app/Stop.h). Everything else raises a ToolError, which only the top-level
+// report in app/ catches.
 #pragma once
 
 #include <cstdint>
@@ -30,11 +30,6 @@ class ToolError : public std::exception {
   const char* kind_;
   std::string message_;
   std::uintptr_t address_;
-};
-
-// An expected condition: its line is already printed; the run ends with Code.
-struct StopRun {
-  int code;
 };
 
 // Raises a ToolError whose address is the caller's return address.

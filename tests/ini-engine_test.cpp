@@ -1,4 +1,4 @@
-#include "lib/IniEngine.h"
+#include "platform/ini-engine.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <string>
 #include <system_error>
@@ -22,10 +23,8 @@ class IniEngineTest : public ::testing::Test {
     dir_ = fs::temp_directory_path() / ("ini_engine_test_" + std::to_string(seed()));
     fs::create_directories(dir_);
     file_ = (dir_ / "test.ini").string();
-    ini_engine::ForgetCache();
   }
   void TearDown() override {
-    ini_engine::ForgetCache();
     std::error_code ignored;
     fs::remove_all(dir_, ignored);
   }
@@ -43,20 +42,24 @@ class IniEngineTest : public ::testing::Test {
   // The value read, or "<absent>" (a read that keeps the caller's value).
   std::string Read(const std::string& section, const std::string& key) const {
     std::string value = "<absent>";
-    bool found = ini_engine::ReadValue(file_, section, key, &value);
+    bool found = engine_->Read(file_, section, key, &value);
     EXPECT_EQ(found, value != "<absent>") << section << "/" << key;
     return value;
   }
   bool Write(const std::string& section, const std::string& key, const std::string& value) {
-    return ini_engine::WriteValue(file_, section, key, value);
+    return engine_->Write(file_, section, key, value);
   }
   // Moves the file's modification time an hour back, so that any later write shows.
   void AgeFile() const {
     fs::last_write_time(file_, fs::last_write_time(file_) - std::chrono::hours(1));
   }
 
+  // A fresh engine: the next call reads the file afresh.
+  void ForgetCache() { engine_ = std::make_unique<IniEngine>(); }
+
   fs::path dir_;
   std::string file_;
+  std::unique_ptr<IniEngine> engine_ = std::make_unique<IniEngine>();
 };
 
 // ---- Parsing and reading ----
@@ -130,10 +133,10 @@ TEST_F(IniEngineTest, AbsentItemsKeepTheCallersValue) {
   EXPECT_EQ(Read("S", "j"), "<absent>");
   EXPECT_EQ(Read("", "k"), "<absent>");
   std::string kept = "  \"quoted\"  ";
-  EXPECT_FALSE(ini_engine::ReadValue(file_, "S", "j", &kept));
+  EXPECT_FALSE(engine_->Read(file_, "S", "j", &kept));
   EXPECT_EQ(kept, "  \"quoted\"  ");
-  EXPECT_FALSE(ini_engine::ReadValue(dir_.string(), "S", "k", &kept));
-  EXPECT_FALSE(ini_engine::ReadValue((dir_ / "no" / "x.ini").string(), "S", "k", &kept));
+  EXPECT_FALSE(engine_->Read(dir_.string(), "S", "k", &kept));
+  EXPECT_FALSE(engine_->Read((dir_ / "no" / "x.ini").string(), "S", "k", &kept));
   EXPECT_EQ(kept, "  \"quoted\"  ");
 }
 
@@ -165,7 +168,7 @@ TEST_F(IniEngineTest, Utf8ByteOrderMarkIsSkippedAndKept) {
   // into a byte-order mark.
   Put("[S]\nk=1\n");
   ASSERT_TRUE(Write("", "\xEF\xBB\xBFkey", "v"));
-  ini_engine::ForgetCache();
+  ForgetCache();
   EXPECT_EQ(Read("", "\xEF\xBB\xBFkey"), "v");
   EXPECT_EQ(Read("S", "k"), "1");
 }
@@ -267,8 +270,8 @@ TEST_F(IniEngineTest, WritingTheStoredValueLeavesTheFileAlone) {
 }
 
 TEST_F(IniEngineTest, UnwritableFilesFail) {
-  EXPECT_FALSE(ini_engine::WriteValue((dir_ / "missing" / "x.ini").string(), "S", "k", "v"));
-  EXPECT_FALSE(ini_engine::WriteValue(dir_.string(), "S", "k", "v"));
+  EXPECT_FALSE(engine_->Write((dir_ / "missing" / "x.ini").string(), "S", "k", "v"));
+  EXPECT_FALSE(engine_->Write(dir_.string(), "S", "k", "v"));
   EXPECT_FALSE(fs::exists(dir_ / "missing"));
 
   Put("[S]\nk=1\n[T]\n");
@@ -288,7 +291,7 @@ TEST_F(IniEngineTest, ReplacingKeepsLinksAndPermissions) {
   std::error_code error;
   fs::create_symlink(file_, link, error);
   if (error) GTEST_SKIP() << "no symbolic links here";
-  ASSERT_TRUE(ini_engine::WriteValue(link, "S", "k", "changed"));
+  ASSERT_TRUE(engine_->Write(link, "S", "k", "changed"));
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(Get(), "[S]\nk=changed\n[T]\n");
   EXPECT_EQ(fs::status(file_).permissions() & fs::perms::mask, mode);
@@ -340,7 +343,7 @@ TEST_F(IniEngineTest, ChangedFileNameUsesTheOtherFile) {
   Put(other, "[S]\nk=other\n");
   ASSERT_TRUE(Write("S", "k", "mine"));
   std::string value;
-  ASSERT_TRUE(ini_engine::ReadValue(other, "S", "k", &value));
+  ASSERT_TRUE(engine_->Read(other, "S", "k", &value));
   EXPECT_EQ(value, "other");
   EXPECT_EQ(Read("S", "k"), "mine");
 }
@@ -362,7 +365,7 @@ TEST_F(IniEngineTest, IndexAfterManyWritesMatchesAFreshRead) {
       for (int k = 0; k < 6; ++k)
         all += Read("S" + std::to_string(s), "k" + std::to_string(k)) + "|";
     }
-    ini_engine::ForgetCache();
+    ForgetCache();
   }
   EXPECT_EQ(seen[0], seen[1]);
   EXPECT_EQ(Read("", "pre"), "0");

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "lib/Errors.h"
+#include "base/Errors.h"
 #include "platform/wine-paths.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // File primitives of the INI engine: a file's observed state, whole-file reads, and the two ways
 // the engine changes a file (bytes at an offset, or an atomic replacement of the contents).
-// inifile-posix.cpp and inifile-win32.cpp implement them.
+// ini-file-posix.cpp implements them.
 #pragma once
 
 #include <cstdint>

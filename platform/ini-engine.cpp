@@ -1,13 +1,13 @@
-#include "lib/IniEngine.h"
+#include "platform/ini-engine.h"
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "platform/inifile.h"
+#include "base/Ascii.h"
+#include "platform/ini-file.h"
 
-namespace ini_engine {
 namespace {
 
 using inifile::FileKind;
@@ -24,14 +24,12 @@ constexpr int kWriteAttempts = 4;
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kNoChars;
 
-bool IsBlank(char c) {
-  unsigned char u = static_cast<unsigned char>(c);
-  return (u >= 0x09 && u <= 0x0D) || u == 0x20 || u == 0x1A;
-}
+using ascii::EqualNoCase;
+using ascii::Lower;
+
+bool IsBlank(char c) { return ascii::IsIniBlank(c); }
 
 bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
 
 std::string_view TrimLeft(std::string_view s) {
   while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
@@ -45,14 +43,6 @@ std::string_view Trim(std::string_view s) {
 }
 
 std::string_view CutAtNul(std::string_view s) { return s.substr(0, s.find('\0')); }
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
 
 // FNV-1a over the lower-cased bytes, then a final mix so that the low bits spread well.
 std::uint32_t HashNoCase(std::string_view s, std::uint32_t seed) {
@@ -134,7 +124,7 @@ struct Section {
 
 // The file as last seen, with an index of its sections and keys. Keys are found through the
 // offsets of their lines, so the index holds no copies of names.
-struct Snapshot {
+struct FileCopy {
   bool valid = false;
   std::string path;
   FileStamp stamp;
@@ -145,8 +135,6 @@ struct Snapshot {
   FirstIndex section_names;       // section index by name
   FirstIndex keys;                // line offset by section index and key name
 };
-
-Snapshot g_file;
 
 // The trimmed text of the line whose first non-blank character is at `begin`.
 std::string_view LineText(const std::string& content, size_t begin) {
@@ -167,13 +155,13 @@ bool IsSectionLine(std::string_view line, std::string_view* name) {
 // The key of a trimmed line that is not a section line.
 std::string_view KeyOf(std::string_view line) { return Trim(line.substr(0, line.find('='))); }
 
-std::string_view SectionNameAt(const Snapshot& s, std::uint32_t index) {
+std::string_view SectionNameAt(const FileCopy& s, std::uint32_t index) {
   std::string_view name;
   if (index > 0) IsSectionLine(LineText(s.content, s.sections[index].begin), &name);
   return name;
 }
 
-std::uint32_t FindSection(const Snapshot& s, std::string_view name, std::uint32_t hash) {
+std::uint32_t FindSection(const FileCopy& s, std::string_view name, std::uint32_t hash) {
   return s.section_names.Find(
       hash, [&](std::uint32_t index) { return EqualNoCase(SectionNameAt(s, index), name); });
 }
@@ -183,7 +171,7 @@ std::uint32_t HashKey(std::uint32_t section, std::string_view key) {
 }
 
 // The offset of the first line of `section` whose key is `key`, or kNone.
-std::uint32_t FindKey(const Snapshot& s, std::uint32_t section, std::string_view key,
+std::uint32_t FindKey(const FileCopy& s, std::uint32_t section, std::string_view key,
                       std::uint32_t hash) {
   std::uint32_t end = section + 1 < s.sections.size() ? s.sections[section + 1].begin : kNone;
   return s.keys.Find(hash, [&](std::uint32_t offset) {
@@ -194,7 +182,7 @@ std::uint32_t FindKey(const Snapshot& s, std::uint32_t section, std::string_view
 
 // Adds the lines of content[from, to) to the index; `from` is the start of a line, and the
 // lines belong to the last indexed section until a section line comes.
-void IndexLines(Snapshot* s, size_t from, size_t to) {
+void IndexLines(FileCopy* s, size_t from, size_t to) {
   const std::string& c = s->content;
   std::uint32_t current = static_cast<std::uint32_t>(s->sections.size() - 1);
   size_t p = from;
@@ -224,7 +212,7 @@ void IndexLines(Snapshot* s, size_t from, size_t to) {
   }
 }
 
-void IndexAll(Snapshot* s) {
+void IndexAll(FileCopy* s) {
   const std::string& c = s->content;
   s->body = c.compare(0, kUtf8Bom.size(), kUtf8Bom) == 0 ? kUtf8Bom.size() : 0;
   size_t first_end = c.find_first_of("\r\n", s->body);
@@ -240,10 +228,9 @@ void IndexAll(Snapshot* s) {
   IndexLines(s, s->body, c.size());
 }
 
-// Brings g_file up to date with the file `path`: reads it again unless its stamp is the one
+// Brings the copy up to date with the file `path`: reads it again unless its stamp is the one
 // the copy was taken from. False when something is there that cannot be read.
-bool Refresh(const std::string& path) {
-  Snapshot& s = g_file;
+bool Refresh(FileCopy& s, const std::string& path) {
   FileStamp now = inifile::StatFile(path);
   if (s.valid && s.path == path && s.stamp == now) return true;
   s.valid = false;
@@ -285,7 +272,7 @@ void AppendKeyLine(std::string* out, std::string_view key, std::string_view valu
 
 // Works out how to store `value` under `section` and `key` (all trimmed as the Windows call
 // would). False when the file holds that value already and nothing is to change.
-bool PlanEdit(const Snapshot& s, std::string_view section, std::string_view key,
+bool PlanEdit(const FileCopy& s, std::string_view section, std::string_view key,
               std::string_view value, Edit* edit) {
   const std::string& c = s.content;
   std::uint32_t index = FindSection(s, section, HashNoCase(section, 0));
@@ -346,7 +333,7 @@ bool PlanEdit(const Snapshot& s, std::string_view section, std::string_view key,
 // Updates the index for an edit that moved the lines behind it: their offsets move, and an added
 // key line joins its section. False when the added text is not one plain key line; then the
 // index has to be built again.
-bool ShiftIndex(Snapshot* s, const Edit& edit) {
+bool ShiftIndex(FileCopy* s, const Edit& edit) {
   std::string_view added = Trim(edit.text);
   std::string_view name;
   if (edit.adds_lines && (added.empty() || added.find_first_of("\r\n") != std::string::npos ||
@@ -378,11 +365,10 @@ bool OnlyBlanksFrom(const std::string& content, size_t from) {
   return true;
 }
 
-// Applies `edit` to the file and to g_file. A change that moves no bytes, or only bytes behind
+// Applies `edit` to the file and to the copy. A change that moves no bytes, or only bytes behind
 // the last non-empty line, is written in place; any other change replaces the whole file, so
 // that an interrupted write cannot leave a file with half of it.
-WriteResult Apply(const Edit& edit) {
-  Snapshot& s = g_file;
+WriteResult Apply(FileCopy& s, const Edit& edit) {
   std::string& c = s.content;
   size_t tail = edit.pos + edit.erase;
   if (c.size() - edit.erase + edit.text.size() > kMaxFileSize) return WriteResult::kFailed;
@@ -414,10 +400,15 @@ WriteResult Apply(const Edit& edit) {
 
 }  // namespace
 
-bool ReadValue(const std::string& file, const std::string& section, const std::string& key,
-               std::string* value) {
-  if (!Refresh(file)) return false;
-  const Snapshot& s = g_file;
+struct IniEngine::Snapshot : FileCopy {};
+
+IniEngine::IniEngine() : file_(std::make_unique<Snapshot>()) {}
+IniEngine::~IniEngine() = default;
+
+bool IniEngine::Read(const std::string& file, const std::string& section, const std::string& key,
+                     std::string* value) {
+  if (!Refresh(*file_, file)) return false;
+  const FileCopy& s = *file_;
   std::string_view section_name = Trim(CutAtNul(section));
   std::uint32_t index = FindSection(s, section_name, HashNoCase(section_name, 0));
   if (index == kNone) return false;
@@ -436,17 +427,17 @@ bool ReadValue(const std::string& file, const std::string& section, const std::s
   return true;
 }
 
-bool WriteValue(const std::string& file, const std::string& section, const std::string& key,
-                const std::string& value) {
+bool IniEngine::Write(const std::string& file, const std::string& section, const std::string& key,
+                      const std::string& value) {
   std::string_view section_name = Trim(CutAtNul(section));
   std::string_view key_name = Trim(CutAtNul(key));
   std::string_view new_value = TrimLeft(CutAtNul(value));
-  Snapshot& s = g_file;
+  FileCopy& s = *file_;
   // The copy is used without a fresh look only for a write, which checks the file's stamp
   // itself before it changes anything.
   bool checked = false;
   if (!s.valid || s.path != file) {
-    if (!Refresh(file)) return false;
+    if (!Refresh(s, file)) return false;
     checked = true;
   }
   for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
@@ -454,17 +445,13 @@ bool WriteValue(const std::string& file, const std::string& section, const std::
     if (!PlanEdit(s, section_name, key_name, new_value, &edit)) {
       if (checked) return true;
     } else {
-      WriteResult result = Apply(edit);
+      WriteResult result = Apply(s, edit);
       if (result == WriteResult::kDone) return true;
       s.valid = false;
       if (result == WriteResult::kFailed) return false;
     }
-    if (!Refresh(file)) return false;
+    if (!Refresh(s, file)) return false;
     checked = true;
   }
   return false;
 }
-
-void ForgetCache() { g_file = Snapshot(); }
-
-}  // namespace ini_engine

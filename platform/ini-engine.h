@@ -1,0 +1,45 @@
+// The INI reader and writer of platforms without profile functions. It reads and writes single
+// items the way GetPrivateProfileStringA and WritePrivateProfileStringA do, but never
+// normalises the file: a write changes only the bytes of the item it writes.
+//
+// Parsing: a line ends at any run of CR/LF; blanks are 0x09-0x0D, 0x20 and 0x1A; a trimmed line
+// that starts with '[' and holds a ']' names a section (up to the last ']'); any other line is a
+// key, split at its first '='. Lines before the first section belong to the section "". Names
+// match without regard to ASCII letter case; the first matching section and the first matching
+// key in it are the ones read and written. A UTF-8 byte-order mark is skipped and kept; any
+// other file (UTF-16 included) is taken as 8-bit text.
+//
+// An engine keeps the last file it used, with an index of its sections and keys, in memory.
+// Every call first checks the file's identity, size and timestamps against that copy and reads
+// the file again when anything differs, so an edit by another program is always seen.
+#pragma once
+
+#include <memory>
+#include <string>
+
+class IniEngine {
+ public:
+  IniEngine();
+  ~IniEngine();
+  IniEngine(const IniEngine&) = delete;
+  IniEngine& operator=(const IniEngine&) = delete;
+
+  // Reads like GetPrivateProfileStringA(section, key, default, buf, 2048, file), but when the
+  // file, the section or the key is absent (or the key's line has no '='), it returns false and
+  // leaves *value exactly as it was. Found: *value is the value trimmed of blanks, then cut at a
+  // NUL byte, then freed of one enclosing pair of matching quotes (" or '), at most 2047
+  // characters; returns true. A file that cannot be read counts as absent.
+  bool Read(const std::string& file, const std::string& section, const std::string& key,
+            std::string* value);
+
+  // Writes like WritePrivateProfileStringA(section, key, value, file) followed by the flush
+  // call: the complete file is written to the OS before it returns. Returns false when the file
+  // cannot be written (missing directory, no permission, a directory name...). Values must not
+  // hold CR or LF; names and the value end at a NUL byte, as they would in the Windows call.
+  bool Write(const std::string& file, const std::string& section, const std::string& key,
+             const std::string& value);
+
+ private:
+  struct Snapshot;
+  std::unique_ptr<Snapshot> file_;
+};
