@@ -24,6 +24,8 @@ TEST(ConvertU, FlagsAndDecimalText) {
 TEST(TextToInt, DecimalForms) {
   EXPECT_EQ(Convert("42"), 42);
   EXPECT_EQ(Convert("  -10"), -10);
+  // Any control character counts as a blank before the number.
+  EXPECT_EQ(Convert("\t\x01 12"), 12);
   EXPECT_EQ(Convert("+7"), 7);
   EXPECT_EQ(Convert("007"), 7);
   EXPECT_EQ(Convert("2147483647"), INT32_MAX);

@@ -2,6 +2,7 @@
 // reports, exit codes and files. Every case runs natively and, where Wine and
 // Keepxfer.exe are here, as the Windows program under Wine.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -196,6 +197,27 @@ TEST_P(Cli, ExportAndImportRoundTrip) {
   EXPECT_TRUE(sb_->ReadData() == BuildTargets(expected));
 }
 
+// The count lines give the true number of entries, also where an 8-bit count would wrap.
+TEST_P(Cli, CountsAreTheTrueNumberOfEntries) {
+  std::vector<int> counts = {256};
+  // The profile functions under Wine take seconds for a few hundred entries.
+  if (Native()) counts = {0, 256, 300};
+  std::string ini = sb_->ProgramDir() + "/" + (Native() ? "keepxfer.INI" : "Keepxfer.INI");
+  for (int count : counts) {
+    std::string data = BuildTargets(SampleEntries(count));
+    Install(data);
+    unlink(ini.c_str());
+    RunResult r = sb_->Run({"-exp"});
+    EXPECT_EQ(r.out,
+              kBanner + std::to_string(count) + " entries saved to " + sb_->DefaultIni() + "\r\n");
+    sb_->WriteData(BuildTargets({}));
+    r = sb_->Run({"-imp"});
+    EXPECT_EQ(r.out, kBanner + std::to_string(count) + " entries loaded from " + sb_->DefaultIni() +
+                         ".\r\n");
+    EXPECT_TRUE(sb_->ReadData() == data) << count;
+  }
+}
+
 TEST_P(Cli, ExchangeFileNames) {
   Install(BuildTargets(SampleEntries(3)));
   // The value keeps its letter case and goes into the program's folder.
@@ -287,6 +309,10 @@ TEST_P(Cli, ReadOnlyDataFile) {
   r = sb_->Run({"-exp"}, options);
   EXPECT_EQ(r.out, kBanner + "2 entries saved to " + sb_->DefaultIni() + "\r\n");
   r = sb_->Run({"-imp"}, options);
+  EXPECT_EQ(r.out, kBanner);
+  EXPECT_EQ(Report(r), "EInOutError: File access denied.");
+  // The version check refuses before the exchange file is looked at, so also without one.
+  r = sb_->Run({"-imp", "-fil=missing.ini"}, options);
   EXPECT_EQ(r.out, kBanner);
   EXPECT_EQ(Report(r), "EInOutError: File access denied.");
   EXPECT_TRUE(sb_->ReadData() == data);
