@@ -1,6 +1,7 @@
 #include "exchange/FramekeepU.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 
 #include "base/Ascii.h"
@@ -11,9 +12,32 @@
 
 typFile Targets;
 
-void FinalFramekeepU() { Targets = typFile(); }
+namespace {
+
+// The data file as the version check found it; the load and the save of the same name reach
+// that very file.
+std::unique_ptr<DataFilePin> g_pin;
+
+}  // namespace
+
+void FinalFramekeepU() {
+  Targets = typFile();
+  g_pin.reset();
+}
 
 namespace {
+
+void CheckDataFileName(const std::string& fileName) {
+  if (fileName.size() > kMaxDataFileName) RaiseInOutError(kPathNotFound);
+}
+
+// The pin of the version check for `fileName`, or else a new one in `own`.
+const DataFilePin& PinFor(const std::string& fileName, std::unique_ptr<DataFilePin>* own) {
+  CheckDataFileName(fileName);
+  if (g_pin != nullptr && g_pin->name() == fileName) return *g_pin;
+  *own = std::make_unique<DataFilePin>(fileName);
+  return **own;
+}
 
 const char* const kActionNames[] = {"Maximize", "Minimize", "Restore", "Center", "Resize"};
 const char* const kSearchMethodNames[] = {"ClassName", "WindowTitleExact", "WindowTitleContaining"};
@@ -37,10 +61,6 @@ void PutU32(std::uint32_t v, unsigned char* p) {
 void PutU16(std::uint16_t v, unsigned char* p) {
   p[0] = static_cast<unsigned char>(v);
   p[1] = static_cast<unsigned char>(v >> 8);
-}
-
-void CheckDataFileName(const std::string& fileName) {
-  if (fileName.size() > kMaxDataFileName) RaiseInOutError(kPathNotFound);
 }
 
 // Sizes the table for `count` entries, all zero bytes.
@@ -141,7 +161,8 @@ void EncodeEntry(const typEntry& e, unsigned char* p) {
 void ReadDataVersion(const std::string& fileName, std::uint16_t& first, std::uint16_t& second,
                      bool forWriting) {
   CheckDataFileName(fileName);
-  DataFile file(fileName, forWriting ? FileAccess::kReadWrite : FileAccess::kRead);
+  g_pin = std::make_unique<DataFilePin>(fileName);
+  DataFile file(*g_pin, forWriting ? FileAccess::kReadWrite : FileAccess::kRead);
   unsigned char bytes[4] = {0, 0, 0, 0};
   file.Read(bytes, sizeof bytes);
   first = GetU16(bytes);
@@ -149,8 +170,8 @@ void ReadDataVersion(const std::string& fileName, std::uint16_t& first, std::uin
 }
 
 void LoadTargets(const std::string& fileName) {
-  CheckDataFileName(fileName);
-  DataFile file(fileName, FileAccess::kRead);
+  std::unique_ptr<DataFilePin> own;
+  DataFile file(PinFor(fileName, &own), FileAccess::kRead);
   unsigned char header[kHeaderSize] = {};
   file.Read(header, sizeof header);
   Targets = typFile();
@@ -176,7 +197,6 @@ void LoadTargets(const std::string& fileName) {
 }
 
 void SaveTargets(const std::string& fileName) {
-  CheckDataFileName(fileName);
   std::string bytes(kHeaderSize + Targets.Entries.size() * kEntrySize, '\0');
   unsigned char* p = reinterpret_cast<unsigned char*>(&bytes[0]);
   PutU16(Targets.Word1, p);
@@ -185,7 +205,8 @@ void SaveTargets(const std::string& fileName) {
   for (std::size_t i = 0; i < Targets.Entries.size(); ++i) {
     EncodeEntry(Targets.Entries[i], p + kHeaderSize + i * kEntrySize);
   }
-  ReplaceDataFile(fileName, bytes);
+  std::unique_ptr<DataFilePin> own;
+  ReplaceDataFile(PinFor(fileName, &own), bytes);
 }
 
 std::string ActionName(std::int32_t code) {
@@ -230,7 +251,21 @@ bool IsDefaultMarker(const std::string& value) {
   return ascii::Upper(value).find("DEFAULT") != std::string::npos;
 }
 
+namespace {
+
+// The exchange file is never the data file: the first write would destroy the data.
+void CheckNotTheDataFile(const std::string& iniFileName, const std::string& dataFileName) {
+  std::unique_ptr<DataFilePin> own;
+  if (IsPinnedFile(iniFileName, PinFor(dataFileName, &own))) {
+    RaiseError(kIniFileError,
+               "Unable to write to " + iniFileName + ": it is the data file " + dataFileName);
+  }
+}
+
+}  // namespace
+
 std::int32_t ExportToIni(const std::string& dataFileName, const std::string& iniFileName) {
+  CheckNotTheDataFile(iniFileName, dataFileName);
   LoadTargets(dataFileName);
   TIniItem item{iniFileName, "", "", ""};
 
@@ -263,6 +298,7 @@ std::int32_t ExportToIni(const std::string& dataFileName, const std::string& ini
 }
 
 std::int32_t ImportFromIni(const std::string& iniFileName, const std::string& dataFileName) {
+  CheckNotTheDataFile(iniFileName, dataFileName);
   Targets = typFile();
   TIniItem item{iniFileName, "", "", ""};
 

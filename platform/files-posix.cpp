@@ -1,75 +1,251 @@
+// The data file on POSIX systems: found through the Wine prefix, pinned by its folder's
+// descriptor and its device and inode, and replaced through that folder.
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <vector>
 
 #include "base/Errors.h"
 #include "platform/files.h"
+#include "platform/journal.h"
 #include "platform/posix-error.h"
 #include "platform/posix-fd.h"
+#include "platform/posix-temp.h"
 #include "platform/wine-paths.h"
+
+struct DataFilePin::State {
+  Fd folder;
+  std::string path;  // the file's full name, after links
+  std::string leaf;  // its name in the folder
+  bool exists = false;
+  bool regular = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+};
 
 namespace {
 
-// The POSIX path of an existing data file, or the raise for its absence.
-std::string ExistingPath(const std::string& name) {
-  ResolvedPath resolved = ResolveProductPath(name);
-  if (resolved.error != 0) RaiseInOutError(resolved.error);
-  return resolved.path;
-}
-
-std::string DirectoryOf(const std::string& path) {
-  std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-// Follows symbolic links so that the file they point to is replaced.
-std::string FinalTarget(const std::string& path) {
-  char buffer[PATH_MAX];
-  if (realpath(path.c_str(), buffer) != nullptr) return buffer;
-  return path;
-}
+using State = DataFilePin::State;
 
 bool IsPermissionError(int err) { return err == EACCES || err == EPERM || err == EROFS; }
 
-// Rewrites the file in place: space is reserved first, so a full disk fails
-// before the old contents are touched.
-void RewriteInPlace(const std::string& path, const std::string& bytes) {
-  Fd fd(Io().OpenAt(AT_FDCWD, path.c_str(), O_WRONLY | O_CLOEXEC, 0));
-  if (!fd.ok()) RaiseErrno(errno);
-  if (!bytes.empty()) {
-    int err = Io().Allocate(fd.get(), static_cast<off_t>(bytes.size()));
-    if (err != 0 && err != EOPNOTSUPP && err != EINVAL) RaiseErrno(err);
+std::string RealPath(const std::string& path) {
+  char* real = realpath(path.c_str(), nullptr);
+  if (real == nullptr) return path;
+  std::string result(real);
+  std::free(real);
+  return result;
+}
+
+void Split(const std::string& path, std::string* folder, std::string* leaf) {
+  std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) {
+    *folder = ".";
+    *leaf = path;
+  } else {
+    *folder = slash == 0 ? "/" : path.substr(0, slash);
+    *leaf = path.substr(slash + 1);
   }
-  if (!WriteAllAt(fd.get(), bytes, 0) ||
-      Io().Truncate(fd.get(), static_cast<off_t>(bytes.size())) != 0 || Io().Sync(fd.get()) != 0 ||
-      !fd.Close()) {
+}
+
+bool SameFile(const struct stat& st, const State& s) {
+  return st.st_dev == s.device && st.st_ino == s.inode;
+}
+
+// Opens the pinned file itself: never through a link put in its place, never another file.
+Fd OpenPinned(const State& s, int flags) {
+  if (!s.exists) RaiseInOutError(kFileNotFound);
+  Fd fd(
+      Io().OpenAt(s.folder.get(), s.leaf.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0));
+  if (!fd.ok()) {
+    if (errno == ELOOP || errno == EISDIR || errno == ENXIO) RaiseInOutError(kAccessDenied);
     RaiseErrno(errno);
   }
+  struct stat st;
+  if (Io().Stat(fd.get(), &st) != 0) RaiseErrno(errno);
+  if (!S_ISREG(st.st_mode) || !SameFile(st, s)) RaiseInOutError(kAccessDenied);
+  return fd;
+}
+
+bool ReadAll(int fd, std::string* bytes) {
+  struct stat st;
+  if (Io().Stat(fd, &st) != 0) return false;
+  bytes->resize(static_cast<std::size_t>(st.st_size));
+  std::size_t done = 0;
+  while (done < bytes->size()) {
+    ssize_t n = Io().PRead(fd, &(*bytes)[done], bytes->size() - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  bytes->resize(done);
+  return true;
+}
+
+// Puts `bytes` in place of the open file's contents: space is reserved first, so that a full
+// disk fails before the old contents are touched; the stop signals wait until it is done.
+int Overwrite(int fd, const std::string& bytes) {
+  HoldStopSignals hold;
+  if (!bytes.empty()) {
+    int err = Io().Allocate(fd, static_cast<off_t>(bytes.size()));
+    if (err != 0 && err != EOPNOTSUPP && err != EINVAL) return err;
+  }
+  if (!WriteAllAt(fd, bytes, 0) || Io().Truncate(fd, static_cast<off_t>(bytes.size())) != 0 ||
+      Io().Sync(fd) != 0) {
+    return errno;
+  }
+  return 0;
+}
+
+// ---- The journal of in-place rewrites ----
+
+// $XDG_STATE_HOME/keepxfer, or ~/.local/state/keepxfer: a folder of the user's that survives a
+// restart. Empty when no home is known.
+std::string JournalFolder() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  if (state != nullptr && state[0] == '/') return std::string(state) + "/keepxfer";
+  const char* home = std::getenv("HOME");
+  std::string base = home != nullptr && home[0] != '\0' ? home : "";
+  if (base.empty()) {
+    const passwd* entry = getpwuid(getuid());
+    if (entry != nullptr && entry->pw_dir != nullptr) base = entry->pw_dir;
+  }
+  return base.empty() ? "" : base + "/.local/state/keepxfer";
+}
+
+// The journal folder, made (with its parents, private to the user) when `create` is set.
+Fd OpenJournalFolder(bool create) {
+  std::string path = JournalFolder();
+  if (path.empty()) {
+    errno = ENOENT;
+    return Fd();
+  }
+  if (create) {
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+      std::string part = path.substr(0, slash);
+      if (Io().MakeDirAt(AT_FDCWD, part.c_str(), 0700) != 0 && errno != EEXIST) return Fd();
+      if (slash == std::string::npos) break;
+    }
+  }
+  return Fd(Io().OpenAt(AT_FDCWD, path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+}
+
+std::string JournalNameOf(const State& s) {
+  return JournalName(s.leaf, static_cast<std::uint64_t>(s.device),
+                     static_cast<std::uint64_t>(s.inode));
+}
+
+// Writes the journal whole, flushed, before it gets its name. 0, or the errno value.
+int WriteJournal(const State& s, const std::string& old_bytes, const std::string& new_bytes) {
+  Fd folder = OpenJournalFolder(true);
+  if (!folder.ok()) return errno;
+  JournalRecord record{s.path, static_cast<std::uint64_t>(s.device),
+                       static_cast<std::uint64_t>(s.inode), old_bytes, new_bytes};
+  const std::string name = JournalNameOf(s);
+  TempFile temp;
+  int err = 0;
+  if (!temp.Create(folder.get(), name, &err)) return err;
+  if (!WriteAllAt(temp.fd(), EncodeJournal(record), 0) || Io().Sync(temp.fd()) != 0) return errno;
+  if (!temp.RenameOver(name, &err)) return err;
+  if (Io().Sync(folder.get()) != 0) return errno;
+  return 0;
+}
+
+void RemoveJournal(const State& s) {
+  Fd folder = OpenJournalFolder(false);
+  if (!folder.ok()) return;
+  Io().UnlinkAt(folder.get(), JournalNameOf(s).c_str(), 0);
+  Io().Sync(folder.get());
+}
+
+// Finishes what a stopped in-place rewrite of this file left: the old bytes go back when the
+// file is torn; a journal of a rewrite that finished, or never started, just goes. A journal
+// that the file does not match (it changed since) is left alone.
+void RecoverFromJournal(const State& s) {
+  Fd folder = OpenJournalFolder(false);
+  if (!folder.ok()) return;
+  const std::string name = JournalNameOf(s);
+  Fd journal(
+      Io().OpenAt(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0));
+  struct stat st;
+  if (!journal.ok() || Io().Stat(journal.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  std::string text;
+  JournalRecord record;
+  if (!ReadAll(journal.get(), &text) || !DecodeJournal(text, &record) || record.path != s.path ||
+      record.volume != static_cast<std::uint64_t>(s.device) ||
+      record.file != static_cast<std::uint64_t>(s.inode)) {
+    return;
+  }
+  std::string current;
+  if (!ReadAll(OpenPinned(s, O_RDONLY).get(), &current)) RaiseErrno(errno);
+  switch (JudgeDataFile(current, record)) {
+    case JournalVerdict::kForeign:
+      return;
+    case JournalVerdict::kTorn:
+      if (int err = Overwrite(OpenPinned(s, O_RDWR).get(), record.old_bytes)) RaiseErrno(err);
+      break;
+    case JournalVerdict::kOld:
+    case JournalVerdict::kNew:
+      break;
+  }
+  Io().UnlinkAt(folder.get(), name.c_str(), 0);
+  Io().Sync(folder.get());
+}
+
+// The folder refuses new files: the file is rewritten in place, under a journal.
+void RewriteInPlace(const State& s, int fd, const std::string& bytes) {
+  std::string old_bytes;
+  if (!ReadAll(fd, &old_bytes)) RaiseErrno(errno);
+  if (int err = WriteJournal(s, old_bytes, bytes)) RaiseErrno(err);
+  if (int err = Overwrite(fd, bytes)) {
+    // What could be written goes back; the journal stays for the next run should that fail.
+    if (Overwrite(fd, old_bytes) == 0) RemoveJournal(s);
+    RaiseErrno(err);
+  }
+  RemoveJournal(s);
 }
 
 }  // namespace
 
-DataFile::DataFile(const std::string& name, FileAccess access) {
-  std::string path = ExistingPath(name);
-  int flags = (access == FileAccess::kRead ? O_RDONLY : O_RDWR) | O_NONBLOCK | O_CLOEXEC;
-  Fd fd(Io().OpenAt(AT_FDCWD, path.c_str(), flags, 0));
-  if (!fd.ok()) {
-    if (errno == EISDIR) RaiseInOutError(kAccessDenied);
-    RaiseErrno(errno);
+DataFilePin::DataFilePin(const std::string& name) : name_(name), state_(std::make_unique<State>()) {
+  State& s = *state_;
+  ResolvedPath resolved = ResolveProductPath(name);
+  if (resolved.error != 0 && resolved.error != kFileNotFound) RaiseInOutError(resolved.error);
+  std::string folder;
+  Split(resolved.path, &folder, &s.leaf);
+  if (resolved.error == 0) {
+    // A link that the user set up leads to the file to use.
+    Split(RealPath(resolved.path), &folder, &s.leaf);
+  } else {
+    folder = RealPath(folder);
   }
-  // Only a regular file is a data file: a directory, a named pipe or a device is refused before
-  // anything is read from it.
+  s.path = (folder == "/" ? "" : folder) + "/" + s.leaf;
+  s.folder.Reset(Io().OpenAt(AT_FDCWD, folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+  if (!s.folder.ok() && errno == EACCES) {
+    // A folder that may be searched but not listed still serves; it is only not swept.
+    s.folder.Reset(Io().OpenAt(AT_FDCWD, folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0));
+  }
+  if (!s.folder.ok()) RaiseErrno(errno);
   struct stat st;
-  if (Io().Stat(fd.get(), &st) != 0) RaiseErrno(errno);
-  if (!S_ISREG(st.st_mode)) RaiseInOutError(kAccessDenied);
-  handle_ = fd.Release();
+  if (Io().StatAt(s.folder.get(), s.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno != ENOENT) RaiseErrno(errno);
+    return;
+  }
+  s.exists = true;
+  s.regular = S_ISREG(st.st_mode);
+  s.device = st.st_dev;
+  s.inode = st.st_ino;
+  if (s.regular) RecoverFromJournal(s);
+}
+
+DataFilePin::~DataFilePin() = default;
+
+DataFile::DataFile(const DataFilePin& pin, FileAccess access) {
+  handle_ = OpenPinned(pin.state(), access == FileAccess::kRead ? O_RDONLY : O_RDWR).Release();
 }
 
 DataFile::~DataFile() {
@@ -82,55 +258,54 @@ std::size_t DataFile::Read(void* buffer, std::size_t size) {
   return static_cast<std::size_t>(done);
 }
 
-void ReplaceDataFile(const std::string& name, const std::string& bytes) {
-  ResolvedPath resolved = ResolveProductPath(name);
-  if (resolved.error != 0 && resolved.error != kFileNotFound) RaiseInOutError(resolved.error);
-  std::string path = FinalTarget(resolved.path);
-
-  struct stat old;
-  bool had_old = stat(path.c_str(), &old) == 0;
-  if (had_old && S_ISDIR(old.st_mode)) RaiseInOutError(kAccessDenied);
-  if (had_old) {
-    // The old file must be writable by this user, as it would be for an
-    // in-place rewrite.
-    if (access(path.c_str(), W_OK) != 0) RaiseErrno(errno);
+void ReplaceDataFile(const DataFilePin& pin, const std::string& bytes) {
+  State& s = pin.state();
+  // The old file must be the pinned one, and writable by this user, as it would be for an
+  // in-place rewrite.
+  Fd old;
+  struct stat old_st;
+  if (s.exists) {
+    old = OpenPinned(s, O_RDWR);
+    if (Io().Stat(old.get(), &old_st) != 0) RaiseErrno(errno);
   }
 
-  std::string temp = DirectoryOf(path) + "/.Targets.DAT.XXXXXX";
-  std::vector<char> temp_name(temp.begin(), temp.end());
-  temp_name.push_back('\0');
-  Fd fd(mkstemp(temp_name.data()));
-  if (!fd.ok()) {
-    int err = errno;
-    if (had_old && IsPermissionError(err)) {
-      RewriteInPlace(path, bytes);
-      return;
-    }
+  TempFile temp;
+  int err = 0;
+  if (!temp.Create(s.folder.get(), s.leaf, &err)) {
+    if (s.exists && IsPermissionError(err)) return RewriteInPlace(s, old.get(), bytes);
     RaiseErrno(err);
   }
-  temp.assign(temp_name.data());
-
-  int err = WriteAllAt(fd.get(), bytes, 0) ? 0 : errno;
-  if (err == 0 && had_old) {
-    if (Io().ChangeMode(fd.get(), old.st_mode & 07777) != 0) err = errno;
-    // Only a privileged user may give the file away; others keep their own.
-    if (err == 0 && Io().ChangeOwner(fd.get(), old.st_uid, old.st_gid) != 0 && errno != EPERM) {
-      err = errno;
-    }
-  } else if (err == 0) {
+  if (!WriteAllAt(temp.fd(), bytes, 0)) RaiseErrno(errno);
+  if (s.exists) {
+    err = GiveAttributesOf(temp.fd(), old_st);
+  } else {
     mode_t mask = umask(0);
     umask(mask);
-    if (Io().ChangeMode(fd.get(), 0666 & ~mask) != 0) err = errno;
+    err = Io().ChangeMode(temp.fd(), 0666 & ~mask) == 0 ? 0 : errno;
   }
-  if (err == 0 && Io().Sync(fd.get()) != 0) err = errno;
-  if (err == 0 && !fd.Close()) err = errno;
-  if (err == 0 && Io().RenameAt(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str()) != 0) err = errno;
-  if (err != 0) {
-    Io().UnlinkAt(AT_FDCWD, temp.c_str(), 0);
-    RaiseErrno(err);
+  if (err != 0) RaiseErrno(err);
+  if (Io().Sync(temp.fd()) != 0) RaiseErrno(errno);
+
+  // The name must still lead to the file that was checked, or still be free.
+  struct stat now;
+  if (Io().StatAt(s.folder.get(), s.leaf.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (!s.exists || !SameFile(now, s)) RaiseInOutError(kAccessDenied);
+  } else if (errno != ENOENT || s.exists) {
+    RaiseInOutError(kAccessDenied);
   }
-  Fd dir(Io().OpenAt(AT_FDCWD, DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
-  if (dir.ok()) Io().Sync(dir.get());
+  struct stat fresh;
+  if (Io().Stat(temp.fd(), &fresh) != 0) RaiseErrno(errno);
+  if (!temp.RenameOver(s.leaf, &err)) RaiseErrno(err);
+  Io().Sync(s.folder.get());
+  s.exists = s.regular = true;
+  s.device = fresh.st_dev;
+  s.inode = fresh.st_ino;
+}
+
+bool IsPinnedFile(const std::string& path, const DataFilePin& pin) {
+  const State& s = pin.state();
+  struct stat st;
+  return s.exists && stat(path.c_str(), &st) == 0 && SameFile(st, s);
 }
 
 bool IsExistingFile(const std::string& path) {

@@ -3,13 +3,24 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "base/Errors.h"
 #include "platform/files.h"
+#include "platform/journal.h"
 #include "platform/win32-handle.h"
 
+struct DataFilePin::State {
+  std::string path;  // the file's full name, after links
+  bool exists = false;
+  DWORD volume = 0;  // its identity: volume serial number and file index
+  std::uint64_t index = 0;
+};
+
 namespace {
+
+using State = DataFilePin::State;
 
 constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
 // The attributes a file can be given by name.
@@ -28,6 +39,12 @@ DWORD SetSize(HANDLE file, std::uint64_t size) {
   return 0;
 }
 
+DWORD SeekTo(HANDLE file, std::uint64_t offset) {
+  LARGE_INTEGER position;
+  position.QuadPart = static_cast<LONGLONG>(offset);
+  return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) ? 0 : GetLastError();
+}
+
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 // The directory part of `path` with its separator ("" for a bare name), ready for a file
@@ -38,16 +55,67 @@ std::string DirectoryPrefix(const std::string& path) {
   return path.substr(0, end);
 }
 
-// The full name of the file that `path` leads to, through any symbolic link (also links that
-// Wine shows as plain files); `path` itself when it cannot be found out.
-std::string FinalTarget(const std::string& path) {
-  Handle file(CreateFileA(path.c_str(), 0, kShareReadWrite | FILE_SHARE_DELETE, nullptr,
-                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.ok()) return path;
-  char buffer[MAX_PATH * 4];
-  DWORD length = GetFinalPathNameByHandleA(file.get(), buffer, sizeof buffer, VOLUME_NAME_DOS);
-  if (length == 0 || length >= sizeof buffer) return path;
-  return std::string(buffer, length);
+std::string Leaf(const std::string& path) { return path.substr(DirectoryPrefix(path).size()); }
+
+bool Identify(HANDLE file, DWORD* volume, std::uint64_t* index, DWORD* attributes = nullptr) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info)) return false;
+  *volume = info.dwVolumeSerialNumber;
+  *index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  if (attributes != nullptr) *attributes = info.dwFileAttributes;
+  return true;
+}
+
+bool SameFile(HANDLE file, const State& s) {
+  DWORD volume = 0;
+  std::uint64_t index = 0;
+  return Identify(file, &volume, &index) && volume == s.volume && index == s.index;
+}
+
+// Opens the pinned file itself: a file put in its place meanwhile is refused.
+HANDLE OpenPinned(const State& s, DWORD rights, DWORD share = kShareReadWrite) {
+  if (!s.exists) RaiseInOutError(kFileNotFound);
+  Handle file(CreateFileA(s.path.c_str(), rights, share, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.ok()) RaiseLastError();
+  // Only a file on disk is a data file: a pipe or a device is refused before anything is read.
+  if (GetFileType(file.get()) != FILE_TYPE_DISK || !SameFile(file.get(), s)) {
+    RaiseInOutError(kAccessDenied);
+  }
+  return file.Release();
+}
+
+bool ReadAll(HANDLE file, std::string* bytes) {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(file, &size) || SeekTo(file, 0) != 0) return false;
+  bytes->resize(static_cast<std::size_t>(size.QuadPart));
+  std::size_t done = 0;
+  while (done < bytes->size()) {
+    DWORD got = 0;
+    std::size_t left = bytes->size() - done;
+    DWORD chunk = left > 0x10000000 ? 0x10000000 : static_cast<DWORD>(left);
+    if (!ReadFile(file, &(*bytes)[done], chunk, &got, nullptr)) return false;
+    if (got == 0) break;
+    done += got;
+  }
+  bytes->resize(done);
+  return true;
+}
+
+// Puts `bytes` in place of the open file's contents; the new size is reserved first, so that a
+// full disk fails before the old contents are touched. 0, or the error.
+DWORD Overwrite(HANDLE file, const std::string& bytes) {
+  LARGE_INTEGER old_size;
+  if (!GetFileSizeEx(file, &old_size)) return GetLastError();
+  DWORD error = 0;
+  if (bytes.size() > static_cast<std::uint64_t>(old_size.QuadPart)) {
+    error = SetSize(file, bytes.size());
+  }
+  if (error == 0) error = SeekTo(file, 0);
+  if (error == 0) error = WriteAll(file, bytes);
+  if (error == 0) error = SetSize(file, bytes.size());
+  if (error == 0 && !FlushFileBuffers(file)) error = GetLastError();
+  return error;
 }
 
 // Creates a file that did not exist, with a short unique name in `directory` (the name
@@ -62,8 +130,8 @@ DWORD CreateTempFile(const std::string& directory, Handle* file, std::string* na
     std::string candidate = directory + "kx";
     for (int shift = 12; shift >= 0; shift -= 4) candidate += kHex[(number >> shift) & 0xF];
     candidate += ".tmp";
-    HANDLE handle = CreateFileA(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = CreateFileA(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
       file->Reset(handle);
       *name = candidate;
@@ -74,38 +142,119 @@ DWORD CreateTempFile(const std::string& directory, Handle* file, std::string* na
   return error;
 }
 
-// Rewrites the file in place: the new size is reserved first, so that a full disk fails
-// before the old contents are touched.
-void RewriteInPlace(const std::string& path, const std::string& bytes) {
-  Handle file(CreateFileA(path.c_str(), GENERIC_WRITE, kShareReadWrite, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.ok()) RaiseLastError();
-  LARGE_INTEGER old_size;
-  if (!GetFileSizeEx(file.get(), &old_size)) RaiseLastError();
-  DWORD error = 0;
-  if (bytes.size() > static_cast<std::uint64_t>(old_size.QuadPart)) {
-    error = SetSize(file.get(), bytes.size());
-    if (error != 0) RaiseInOutError(static_cast<int>(error));
+// ---- The journal of in-place rewrites, in %LOCALAPPDATA%\Keepxfer ----
+
+std::string JournalFolder() {
+  const char* local = std::getenv("LOCALAPPDATA");
+  if (local == nullptr || local[0] == '\0') return "";
+  std::string folder = local;
+  if (!IsSeparator(folder.back())) folder += '\\';
+  return folder + "Keepxfer\\";
+}
+
+std::string JournalPath(const State& s) {
+  std::string folder = JournalFolder();
+  return folder.empty() ? "" : folder + JournalName(Leaf(s.path), s.volume, s.index);
+}
+
+// Writes the journal whole, flushed, before it gets its name. 0, or the error.
+DWORD WriteJournal(const State& s, const std::string& old_bytes, const std::string& new_bytes) {
+  std::string folder = JournalFolder();
+  if (folder.empty()) return ERROR_PATH_NOT_FOUND;
+  if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    return GetLastError();
   }
-  LARGE_INTEGER start;
-  start.QuadPart = 0;
-  if (!SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN)) RaiseLastError();
-  error = WriteAll(file.get(), bytes);
-  if (error == 0) error = SetSize(file.get(), bytes.size());
-  if (error == 0 && !FlushFileBuffers(file.get())) error = GetLastError();
-  if (error == 0) error = file.Close();
-  if (error != 0) RaiseInOutError(static_cast<int>(error));
+  JournalRecord record{s.path, s.volume, s.index, old_bytes, new_bytes};
+  Handle temp;
+  std::string temp_name;
+  DWORD error = CreateTempFile(folder, &temp, &temp_name);
+  if (error == 0) error = WriteAll(temp.get(), EncodeJournal(record));
+  if (error == 0 && !FlushFileBuffers(temp.get())) error = GetLastError();
+  if (error == 0) error = temp.Close();
+  if (error == 0 && !MoveFileExA(temp_name.c_str(), JournalPath(s).c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    error = GetLastError();
+  }
+  if (error != 0 && !temp_name.empty()) DeleteFileA(temp_name.c_str());
+  return error;
+}
+
+// Finishes what a stopped in-place rewrite of this file left (see DataFilePin).
+void RecoverFromJournal(const State& s) {
+  std::string journal_path = JournalPath(s);
+  if (journal_path.empty()) return;
+  Handle journal(CreateFileA(journal_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  std::string text;
+  JournalRecord record;
+  if (!journal.ok() || !ReadAll(journal.get(), &text) || !DecodeJournal(text, &record) ||
+      record.path != s.path || record.volume != s.volume || record.file != s.index) {
+    return;
+  }
+  journal.Close();
+  std::string current;
+  {
+    Handle file(OpenPinned(s, GENERIC_READ));
+    if (!ReadAll(file.get(), &current)) RaiseLastError();
+  }
+  switch (JudgeDataFile(current, record)) {
+    case JournalVerdict::kForeign:
+      return;
+    case JournalVerdict::kTorn: {
+      Handle file(OpenPinned(s, GENERIC_READ | GENERIC_WRITE));
+      if (DWORD error = Overwrite(file.get(), record.old_bytes)) {
+        RaiseInOutError(static_cast<int>(error));
+      }
+      break;
+    }
+    case JournalVerdict::kOld:
+    case JournalVerdict::kNew:
+      break;
+  }
+  DeleteFileA(journal_path.c_str());
+}
+
+// The folder refuses new files: the file is rewritten in place, under a journal.
+void RewriteInPlace(const State& s, HANDLE file, const std::string& bytes) {
+  std::string old_bytes;
+  if (!ReadAll(file, &old_bytes)) RaiseLastError();
+  if (DWORD error = WriteJournal(s, old_bytes, bytes)) RaiseInOutError(static_cast<int>(error));
+  if (DWORD error = Overwrite(file, bytes)) {
+    if (Overwrite(file, old_bytes) == 0) DeleteFileA(JournalPath(s).c_str());
+    RaiseInOutError(static_cast<int>(error));
+  }
+  DeleteFileA(JournalPath(s).c_str());
 }
 
 }  // namespace
 
-DataFile::DataFile(const std::string& name, FileAccess access) {
+DataFilePin::DataFilePin(const std::string& name) : name_(name), state_(std::make_unique<State>()) {
+  State& s = *state_;
+  s.path = name;
+  Handle file(CreateFileA(name.c_str(), 0, kShareReadWrite | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file.ok()) {
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND) RaiseInOutError(static_cast<int>(error));
+    return;
+  }
+  DWORD attributes = 0;
+  if (!Identify(file.get(), &s.volume, &s.index, &attributes)) RaiseLastError();
+  s.exists = true;
+  // A link that the user set up (also one that Wine shows as a plain file) leads to the file
+  // to use.
+  char buffer[MAX_PATH * 4];
+  DWORD length = GetFinalPathNameByHandleA(file.get(), buffer, sizeof buffer, VOLUME_NAME_DOS);
+  if (length != 0 && length < sizeof buffer) s.path.assign(buffer, length);
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) RecoverFromJournal(s);
+}
+
+DataFilePin::~DataFilePin() = default;
+
+DataFile::DataFile(const DataFilePin& pin, FileAccess access) {
+  const State& s = pin.state();
   DWORD rights = access == FileAccess::kRead ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
-  Handle file(CreateFileA(name.c_str(), rights, kShareReadWrite, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.ok()) RaiseLastError();
-  // Only a file on disk is a data file: a pipe or a device is refused before anything is read.
-  if (GetFileType(file.get()) != FILE_TYPE_DISK) RaiseInOutError(kAccessDenied);
+  Handle file(OpenPinned(s, rights));
   // Windows refuses to open a read-only file for writing; under Wine a privileged user is
   // not refused, so the attribute is tested as well.
   BY_HANDLE_FILE_INFORMATION info;
@@ -135,39 +284,39 @@ std::size_t DataFile::Read(void* buffer, std::size_t size) {
   return done;
 }
 
-void ReplaceDataFile(const std::string& name, const std::string& bytes) {
-  DWORD attributes = GetFileAttributesA(name.c_str());
-  bool had_old = attributes != INVALID_FILE_ATTRIBUTES;
-  if (!had_old && GetLastError() != ERROR_FILE_NOT_FOUND) RaiseLastError();
-  if (had_old && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
-    RaiseInOutError(kAccessDenied);
-  }
-  std::string path = had_old ? FinalTarget(name) : name;
-  if (had_old) {
-    // The old file must be one this user may write, as for an in-place rewrite; a file that
-    // another program holds without sharing fails here too.
-    Handle probe(CreateFileA(path.c_str(), GENERIC_WRITE, kShareReadWrite | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!probe.ok()) RaiseLastError();
+void ReplaceDataFile(const DataFilePin& pin, const std::string& bytes) {
+  State& s = pin.state();
+  DWORD attributes = 0;
+  Handle old;
+  if (s.exists) {
+    attributes = GetFileAttributesA(s.path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+      RaiseInOutError(kAccessDenied);
+    }
+    // The old file must be the pinned one, and one this user may write, as for an in-place
+    // rewrite; a file that another program holds without sharing fails here too.
+    old.Reset(OpenPinned(s, GENERIC_READ | GENERIC_WRITE, kShareReadWrite | FILE_SHARE_DELETE));
   }
 
   Handle temp;
   std::string temp_name;
-  DWORD error = CreateTempFile(DirectoryPrefix(path), &temp, &temp_name);
-  if (error == ERROR_ACCESS_DENIED && had_old) {
-    RewriteInPlace(path, bytes);
-    return;
-  }
+  DWORD error = CreateTempFile(DirectoryPrefix(s.path), &temp, &temp_name);
+  if (error == ERROR_ACCESS_DENIED && s.exists) return RewriteInPlace(s, old.get(), bytes);
   if (error != 0) RaiseInOutError(static_cast<int>(error));
 
   error = WriteAll(temp.get(), bytes);
   if (error == 0 && !FlushFileBuffers(temp.get())) error = GetLastError();
+  DWORD volume = 0;
+  std::uint64_t index = 0;
+  if (error == 0 && !Identify(temp.get(), &volume, &index)) error = GetLastError();
   if (error == 0) error = temp.Close();
-  DWORD keep = had_old ? attributes & kSettableAttributes : 0;
+  DWORD keep = s.exists ? attributes & kSettableAttributes : 0;
   if (error == 0 && keep != 0 && !SetFileAttributesA(temp_name.c_str(), keep)) {
     error = GetLastError();
   }
-  if (error == 0 && !MoveFileExA(temp_name.c_str(), path.c_str(),
+  old.Reset();
+  if (error == 0 && !MoveFileExA(temp_name.c_str(), s.path.c_str(),
                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     error = GetLastError();
   }
@@ -176,6 +325,17 @@ void ReplaceDataFile(const std::string& name, const std::string& bytes) {
     DeleteFileA(temp_name.c_str());
     RaiseInOutError(static_cast<int>(error));
   }
+  s.exists = true;
+  s.volume = volume;
+  s.index = index;
+}
+
+bool IsPinnedFile(const std::string& path, const DataFilePin& pin) {
+  const State& s = pin.state();
+  if (!s.exists) return false;
+  Handle file(CreateFileA(path.c_str(), 0, kShareReadWrite | FILE_SHARE_DELETE, nullptr,
+                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return file.ok() && SameFile(file.get(), s);
 }
 
 bool IsExistingFile(const std::string& path) {

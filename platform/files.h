@@ -1,23 +1,50 @@
-// The data file and file-existence tests. Names are the product's own paths
-// (on POSIX a Windows path is found through the Wine prefix's drives).
-// Every failure raises EInOutError with the platform's code mapped onto the
-// tool's messages.
+// The data file and file-existence tests. Names are the product's own paths (on POSIX a Windows
+// path is found through the Wine prefix's drives). Every failure raises EInOutError with the
+// platform's code mapped onto the tool's messages.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 enum class FileAccess { kRead, kReadWrite };
 
+// The data file, pinned where it was found: the folder that holds it (kept open where the
+// platform allows), its name in that folder, and the identity of the file. Every later open and
+// the replacement go through that folder and refuse with "File access denied" when the name no
+// longer leads to the same file, so a file put in its place meanwhile (a link to another file,
+// say) is never read or written. A symbolic link that the user set up is followed when the pin
+// is made: its target is the file that is pinned, read and replaced, and the link stays.
+//
+// Making a pin also finishes what a stopped in-place rewrite left: when a journal of such a
+// rewrite of this very file is found, the old bytes are put back first.
+class DataFilePin {
+ public:
+  // A missing file is pinned as missing (its folder must exist: "Invalid filename" otherwise).
+  explicit DataFilePin(const std::string& name);
+  ~DataFilePin();
+  DataFilePin(const DataFilePin&) = delete;
+  DataFilePin& operator=(const DataFilePin&) = delete;
+
+  const std::string& name() const { return name_; }
+
+  struct State;
+  State& state() const { return *state_; }
+
+ private:
+  std::string name_;
+  std::unique_ptr<State> state_;
+};
+
 // An open data file; closes itself.
 class DataFile {
  public:
-  // Opens an existing file; creates and changes nothing. A directory, a
-  // read-only file opened for writing, or a name the platform refuses raise
-  // "File access denied"; a missing file "File not found"; a missing
-  // directory along the name "Invalid filename".
-  DataFile(const std::string& name, FileAccess access);
+  // Opens the pinned file; creates and changes nothing. Anything but a regular file (a
+  // directory, a named pipe, a device), a read-only file opened for writing, a name the platform
+  // refuses or a file that is no longer the pinned one raise "File access denied"; a missing
+  // file "File not found".
+  DataFile(const DataFilePin& pin, FileAccess access);
   ~DataFile();
   DataFile(const DataFile&) = delete;
   DataFile& operator=(const DataFile&) = delete;
@@ -29,12 +56,15 @@ class DataFile {
   std::intptr_t handle_ = -1;
 };
 
-// Replaces the whole data file with `bytes`: the new file is written beside
-// the old one, flushed to disk, given the old file's attributes and renamed
-// over it (a symbolic link keeps pointing at the new file). Where the
-// directory refuses a new file the old one is rewritten in place, after space
-// for it is reserved. Any failure leaves the old file as it was.
-void ReplaceDataFile(const std::string& name, const std::string& bytes);
+// Replaces the whole pinned data file with `bytes`: the new file is written beside the old one,
+// flushed to disk, given the old file's owner and mode and renamed over it. Where the folder
+// refuses a new file the old one is rewritten in place under a journal (see DataFilePin). Any
+// failure leaves the old file as it was. The pin then holds the new file.
+void ReplaceDataFile(const DataFilePin& pin, const std::string& bytes);
+
+// True when the file `path` (a name as the exchange file has it) is the pinned data file itself,
+// by whatever name, link or letter case it is reached.
+bool IsPinnedFile(const std::string& path, const DataFilePin& pin);
 
 // True when `path` names an existing file that is not a directory.
 bool IsExistingFile(const std::string& path);

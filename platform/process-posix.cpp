@@ -11,6 +11,7 @@
 #include "base/Errors.h"
 #include "platform/command-line.h"
 #include "platform/posix-error.h"
+#include "platform/posix-temp.h"
 #include "platform/process.h"
 
 namespace {
@@ -95,7 +96,11 @@ std::uintptr_t ModuleOffset(std::uintptr_t address) {
 
 void InitProcess(int argc, char** argv) {
   g_args.assign(argv, argv + argc);
+  // A closed pipe, and a file-size limit, make writes fail instead of ending the run, so that
+  // a broken-off write is undone and reported.
   signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
+  InstallTempFileCleanup();
   // A standard stream that was closed keeps its slot, opened for reading
   // only: files the tool opens later cannot land there, and writes to it
   // still fail.
