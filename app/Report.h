@@ -1,4 +1,4 @@
-// The error report for an error that ends the run.
+// The error report for an error that ends the run, and the one place that catches errors.
 #pragma once
 
 #include <cstdint>
@@ -12,3 +12,8 @@ std::string FormatErrorReport(const std::string& kind, const std::string& module
 
 // The program file's name without its directory.
 std::string ModuleName(const std::string& programFile);
+
+// Runs the program's body and flushes its output. A stop ends it with its exit code; any error,
+// the tool's own or one of the C++ library's, ends it with the report on standard error (after
+// the pending output) and exit code 1.
+int RunReportingErrors(void (*body)());

@@ -21,6 +21,7 @@ __attribute__((noinline)) void RaiseError(const char* kind, const std::string& m
 }
 
 std::string InOutMessage(int code) {
+  if ((code & PlainIoError(0)) != 0) return "I/O error " + std::to_string(code & ~PlainIoError(0));
   switch (code) {
     case kFileNotFound:
       return "File not found";

@@ -49,5 +49,9 @@ enum InOutCode : int {
   kAccessDenied = 5,
 };
 
+// A platform's own error number, shown as "I/O error <number>" whatever the number, so that one
+// that equals a code above (EIO is 5 on Linux) is not taken for it.
+constexpr int PlainIoError(int number) { return number | 0x40000000; }
+
 // The message RaiseInOutError uses for a code.
 std::string InOutMessage(int code);

@@ -98,6 +98,9 @@ int Overwrite(int fd, const std::string& bytes) {
       Io().Sync(fd) != 0) {
     return errno;
   }
+  // Closing a copy reports a write that only a close would.
+  int copy = Io().Duplicate(fd);
+  if (copy < 0 || Io().Close(copy) != 0) return errno;
   return 0;
 }
 
@@ -149,7 +152,7 @@ int WriteJournal(const State& s, const std::string& old_bytes, const std::string
   TempFile temp;
   int err = 0;
   if (!temp.Create(folder.get(), name, &err)) return err;
-  if (!WriteAllAt(temp.fd(), EncodeJournal(record), 0) || Io().Sync(temp.fd()) != 0) return errno;
+  if (!WriteAllAt(temp.fd(), EncodeJournal(record), 0) || !temp.Flush()) return errno;
   if (!temp.RenameOver(name, &err)) return err;
   if (Io().Sync(folder.get()) != 0) return errno;
   return 0;
@@ -197,7 +200,9 @@ void RecoverFromJournal(const State& s) {
 }
 
 // The folder refuses new files: the file is rewritten in place, under a journal.
-void RewriteInPlace(const State& s, int fd, const std::string& bytes) {
+void RewriteInPlace(const State& s, const std::string& bytes) {
+  Fd file = OpenPinned(s, O_RDWR);
+  const int fd = file.get();
   std::string old_bytes;
   if (!ReadAll(fd, &old_bytes)) RaiseErrno(errno);
   if (int err = WriteJournal(s, old_bytes, bytes)) RaiseErrno(err);
@@ -262,17 +267,13 @@ void ReplaceDataFile(const DataFilePin& pin, const std::string& bytes) {
   State& s = pin.state();
   // The old file must be the pinned one, and writable by this user, as it would be for an
   // in-place rewrite.
-  Fd old;
   struct stat old_st;
-  if (s.exists) {
-    old = OpenPinned(s, O_RDWR);
-    if (Io().Stat(old.get(), &old_st) != 0) RaiseErrno(errno);
-  }
+  if (s.exists && Io().Stat(OpenPinned(s, O_WRONLY).get(), &old_st) != 0) RaiseErrno(errno);
 
   TempFile temp;
   int err = 0;
   if (!temp.Create(s.folder.get(), s.leaf, &err)) {
-    if (s.exists && IsPermissionError(err)) return RewriteInPlace(s, old.get(), bytes);
+    if (s.exists && IsPermissionError(err)) return RewriteInPlace(s, bytes);
     RaiseErrno(err);
   }
   if (!WriteAllAt(temp.fd(), bytes, 0)) RaiseErrno(errno);
@@ -284,7 +285,7 @@ void ReplaceDataFile(const DataFilePin& pin, const std::string& bytes) {
     err = Io().ChangeMode(temp.fd(), 0666 & ~mask) == 0 ? 0 : errno;
   }
   if (err != 0) RaiseErrno(err);
-  if (Io().Sync(temp.fd()) != 0) RaiseErrno(errno);
+  if (!temp.Flush()) RaiseErrno(errno);
 
   // The name must still lead to the file that was checked, or still be free.
   struct stat now;

@@ -19,7 +19,7 @@ int InOutCodeFromErrno(int err) {
     case EROFS:
       return kAccessDenied;
     default:
-      return err;
+      return PlainIoError(err);
   }
 }
 

@@ -38,6 +38,7 @@ int PosixIo::RenameAt(int from_dir, const char* from, int to_dir, const char* to
 int PosixIo::UnlinkAt(int dir, const char* path, int flags) { return unlinkat(dir, path, flags); }
 int PosixIo::MakeDirAt(int dir, const char* path, mode_t mode) { return mkdirat(dir, path, mode); }
 int PosixIo::Lock(int fd, int operation) { return flock(fd, operation); }
+int PosixIo::Duplicate(int fd) { return fcntl(fd, F_DUPFD_CLOEXEC, 0); }
 int PosixIo::Close(int fd) { return close(fd); }
 
 PosixIo& Io() { return *g_io; }

@@ -30,6 +30,7 @@ class PosixIo {
   virtual int UnlinkAt(int dir, const char* path, int flags);
   virtual int MakeDirAt(int dir, const char* path, mode_t mode);
   virtual int Lock(int fd, int operation);
+  virtual int Duplicate(int fd);
   virtual int Close(int fd);
 };
 

@@ -160,6 +160,14 @@ bool TempFile::Create(int folder, const std::string& target, int* err) {
   return *err == 0;
 }
 
+bool TempFile::Flush() {
+  if (Io().Sync(fd_.get()) != 0) return false;
+  // Closing a copy reports what the close of the file would, and the lock, which belongs to
+  // the open file and not to one descriptor, stays.
+  int copy = Io().Duplicate(fd_.get());
+  return copy >= 0 && Io().Close(copy) == 0;
+}
+
 bool TempFile::RenameOver(const std::string& target, int* err) {
   HoldStopSignals hold;
   if (Io().RenameAt(folder_, name_.c_str(), folder_, target.c_str()) != 0) {

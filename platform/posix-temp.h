@@ -27,6 +27,10 @@ class TempFile {
   int fd() const { return fd_.get(); }
   const std::string& name() const { return name_; }
 
+  // Flushes the file to disk and reports a write that did not reach it (also one that only a
+  // close reports, as on network file systems), while the lock stays. False with errno set.
+  bool Flush();
+
   // Renames the file over `target` in its folder; afterwards it is no temporary file any more.
   // False with *err set; the file is then still there, and goes with this object.
   bool RenameOver(const std::string& target, int* err);

@@ -70,7 +70,7 @@ int WriteStdout(const std::string& bytes) {
       if (errno == EINTR) continue;
       return InOutCodeFromErrno(errno);
     }
-    if (n == 0) return EIO;
+    if (n == 0) return PlainIoError(EIO);
     done += static_cast<std::size_t>(n);
   }
   return 0;

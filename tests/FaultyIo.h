@@ -117,6 +117,11 @@ class FaultyIo : public PosixIo {
   int Lock(int fd, int operation) override {
     return Fails(kLock, Name(fd)) ? -1 : PosixIo::Lock(fd, operation);
   }
+  int Duplicate(int fd) override {
+    int copy = PosixIo::Duplicate(fd);
+    if (copy >= 0) names_[copy] = Name(fd);
+    return copy;
+  }
   int Close(int fd) override {
     std::string name = Name(fd);
     names_.erase(fd);
@@ -145,12 +150,21 @@ class FaultyIo : public PosixIo {
     return Name(dir) + "/" + path;
   }
 
+  static bool Matches(const std::string& name, const std::string& part) {
+    if (!part.empty() && part.back() == '$') {
+      std::string end = part.substr(0, part.size() - 1);
+      return name.size() >= end.size() &&
+             name.compare(name.size() - end.size(), end.size(), end) == 0;
+    }
+    return name.find(part) != std::string::npos;
+  }
+
   // Logs the call; true when a rule makes it fail (errno set).
   bool Fails(Call call, const std::string& name) {
     log_.push_back(std::string(CallName(call)) + " " + name);
     calls_.emplace_back(call, name);
     for (Rule& rule : rules_) {
-      if (rule.call != call || name.find(rule.path_part) == std::string::npos) continue;
+      if (rule.call != call || !Matches(name, rule.path_part)) continue;
       if (++rule.seen != rule.nth) continue;
       if (rule.before) rule.before();
       if (rule.error != 0) {

@@ -1,7 +1,411 @@
-// The data file's open, read and replacement on POSIX systems, with faults placed at exact
-// calls through the file layer's seam.
+// The data file's open, read and replacement on POSIX systems. Faults and stops are placed at
+// exact system calls through the file layer's seam; a stop is a child process that ends right
+// there, as a killed run would.
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
-#include "tests/FaultyIo.h"
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
+#include <set>
 
-namespace {}  // namespace
+#include "base/Errors.h"
+#include "platform/files.h"
+#include "platform/journal.h"
+#include "platform/posix-temp.h"
+#include "tests/FaultyIo.h"
+#include "tests/TestFiles.h"
+
+namespace {
+
+const std::string kOld = std::string("\x01\x00\x03\x00", 4) + std::string(292, 'o');
+const std::string kNew = std::string("\x01\x00\x03\x00", 4) + std::string(580, 'n');
+
+class DataFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state != nullptr) saved_state_ = state;
+    setenv("XDG_STATE_HOME", (dir_ / "state").c_str(), 1);
+    mkdir(product_.c_str(), 0777);
+    WriteFileBytes(data_, kOld);
+  }
+  void TearDown() override {
+    if (saved_state_.empty()) {
+      unsetenv("XDG_STATE_HOME");
+    } else {
+      setenv("XDG_STATE_HOME", saved_state_.c_str(), 1);
+    }
+  }
+
+  void Save(const std::string& bytes) {
+    DataFilePin pin(data_);
+    ReplaceDataFile(pin, bytes);
+  }
+  std::string Load() {
+    DataFilePin pin(data_);
+    DataFile file(pin, FileAccess::kRead);
+    std::string bytes(4096, '\0');
+    bytes.resize(file.Read(&bytes[0], bytes.size()));
+    return bytes;
+  }
+  // "Kind: message" of what `action` raises; "" when it raises nothing.
+  static std::string ErrorOf(const std::function<void()>& action) {
+    try {
+      action();
+    } catch (const ToolError& e) {
+      return std::string(e.Kind()) + ": " + e.Message();
+    }
+    return "";
+  }
+  // The names in the product folder.
+  std::set<std::string> Listing() const {
+    std::set<std::string> names;
+    DIR* listing = opendir(product_.c_str());
+    while (const dirent* entry = readdir(listing)) {
+      if (entry->d_name[0] != '.' || std::string(entry->d_name).size() > 2) {
+        names.insert(entry->d_name);
+      }
+    }
+    closedir(listing);
+    names.erase(".");
+    names.erase("..");
+    return names;
+  }
+  // Runs `action` in a child process with `io` in place of the system calls; the child's
+  // wait status.
+  static int InChild(PosixIo* io, const std::function<void()>& action) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      InstallTempFileCleanup();
+      ScopedIo scoped(io);
+      try {
+        action();
+      } catch (...) {
+        _exit(3);
+      }
+      _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return status;
+  }
+
+  TempDir dir_;
+  std::string product_ = dir_ / "Framekeep";
+  std::string data_ = product_ + "/Targets.DAT";
+  std::string saved_state_;
+};
+
+// ---- A replacement is a new file, flushed and renamed over the old one ----
+
+TEST_F(DataFileTest, ReplacementIsANewFileFlushedBeforeItsRename) {
+  std::string old_link = dir_ / "old-link";
+  ASSERT_EQ(link(data_.c_str(), old_link.c_str()), 0);
+  FaultyIo io;
+  {
+    ScopedIo scoped(&io);
+    Save(kNew);
+  }
+  EXPECT_TRUE(ReadFileBytes(data_) == kNew);
+  // The old file itself was not touched: another name for it still holds the old bytes.
+  EXPECT_TRUE(ReadFileBytes(old_link) == kOld);
+  EXPECT_EQ(io.Count(FaultyIo::kPWrite, "/Targets.DAT"), 0);
+  // The new file reached the disk before it took the name.
+  const std::vector<std::string>& log = io.log();
+  auto sync = std::find_if(log.begin(), log.end(), [](const std::string& entry) {
+    return entry.rfind("sync ", 0) == 0 && entry.find("/.Targets.DAT.") != std::string::npos;
+  });
+  auto rename = std::find_if(log.begin(), log.end(), [](const std::string& entry) {
+    return entry.rfind("rename ", 0) == 0;
+  });
+  ASSERT_NE(sync, log.end());
+  ASSERT_NE(rename, log.end());
+  EXPECT_LT(sync - log.begin(), rename - log.begin());
+  EXPECT_EQ(Listing(), std::set<std::string>{"Targets.DAT"});
+}
+
+TEST_F(DataFileTest, ReplacementKeepsTheModeAndALinkWithItsTarget) {
+  ASSERT_EQ(chmod(data_.c_str(), 0640), 0);
+  Save(kNew);
+  struct stat st;
+  ASSERT_EQ(stat(data_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+  // A link that the user set up stays a link, and its target gets the new bytes.
+  std::string real = dir_ / "real.DAT";
+  WriteFileBytes(real, kOld);
+  ASSERT_EQ(unlink(data_.c_str()), 0);
+  ASSERT_EQ(symlink(real.c_str(), data_.c_str()), 0);
+  Save(kNew);
+  EXPECT_EQ(lstat(data_.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_TRUE(ReadFileBytes(real) == kNew);
+}
+
+// Each failing call ends the save with its error, and leaves the old file and no temporary file.
+TEST_F(DataFileTest, FailedCallsLeaveTheOldFile) {
+  struct Case {
+    FaultyIo::Call call;
+    std::string path;
+    int error;
+    std::string report;
+  } cases[] = {
+      {FaultyIo::kPWrite, "/.Targets.DAT.", ENOSPC, "EInOutError: I/O error 28"},
+      {FaultyIo::kSync, "/.Targets.DAT.", EIO, "EInOutError: I/O error 5"},
+      {FaultyIo::kClose, "/.Targets.DAT.", EIO, "EInOutError: I/O error 5"},
+      {FaultyIo::kRename, "Targets.DAT", EXDEV, "EInOutError: I/O error 18"},
+      {FaultyIo::kChmod, "/.Targets.DAT.", EPERM, "EInOutError: File access denied"},
+  };
+  for (const Case& c : cases) {
+    WriteFileBytes(data_, kOld);
+    FaultyIo io;
+    io.FailAt(c.call, c.path, 1, c.error);
+    ScopedIo scoped(&io);
+    EXPECT_EQ(ErrorOf([&] { Save(kNew); }), c.report) << c.report;
+    EXPECT_TRUE(ReadFileBytes(data_) == kOld);
+    EXPECT_EQ(Listing(), std::set<std::string>{"Targets.DAT"});
+  }
+}
+
+// A run killed at any point of a save leaves the old file or the new one, never a mix; what a
+// killed run leaves behind, the next save removes.
+TEST_F(DataFileTest, StoppedSavesLeaveOldOrNewAndTheNextSaveCleansUp) {
+  struct Stop {
+    FaultyIo::Call call;
+    std::string path;
+    bool new_file;
+  } stops[] = {
+      {FaultyIo::kPWrite, "/.Targets.DAT.", false},
+      {FaultyIo::kSync, "/.Targets.DAT.", false},
+      {FaultyIo::kRename, "Targets.DAT", false},
+      {FaultyIo::kSync, "/Framekeep$", true},
+  };
+  for (const Stop& stop : stops) {
+    WriteFileBytes(data_, kOld);
+    FaultyIo io;
+    io.Before(stop.call, stop.path, 1, [] { _exit(9); });
+    int status = InChild(&io, [&] { Save(kNew); });
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << status;
+    EXPECT_TRUE(ReadFileBytes(data_) == (stop.new_file ? kNew : kOld));
+    // A run killed before its rename leaves its temporary file; the next save removes it.
+    EXPECT_EQ(Listing().size(), stop.new_file ? 1u : 2u);
+  }
+  ASSERT_EQ(std::system(("touch '" + product_ + "/.Targets.DAT.q1W2e3'").c_str()), 0);
+  Save(kNew);
+  EXPECT_EQ(Listing(), std::set<std::string>{"Targets.DAT"});
+}
+
+TEST_F(DataFileTest, StopSignalsRemoveTheTemporaryFile) {
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    FaultyIo io;
+    io.Before(FaultyIo::kSync, "/.Targets.DAT.", 1, [signal] { raise(signal); });
+    int status = InChild(&io, [&] { Save(kNew); });
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    EXPECT_EQ(WTERMSIG(status), signal);
+    EXPECT_TRUE(ReadFileBytes(data_) == kOld);
+    EXPECT_EQ(Listing(), std::set<std::string>{"Targets.DAT"}) << signal;
+  }
+}
+
+TEST_F(DataFileTest, TheSweepSparesATemporaryFileThatIsStillBeingWritten) {
+  std::string stale = product_ + "/.Targets.DAT.AbC123";
+  std::string live = product_ + "/.Targets.DAT.XyZ789";
+  std::string other = product_ + "/.Targets.DAT.toolong1";
+  for (const std::string& name : {stale, live, other}) WriteFileBytes(name, "partial");
+  int held = open(live.c_str(), O_RDONLY);
+  ASSERT_EQ(flock(held, LOCK_EX), 0);
+  Save(kNew);
+  EXPECT_EQ(Listing(),
+            (std::set<std::string>{"Targets.DAT", ".Targets.DAT.XyZ789", ".Targets.DAT.toolong1"}));
+  close(held);
+}
+
+// ---- The file replaced is the file that was checked ----
+
+TEST_F(DataFileTest, ANameThatLeadsElsewhereSinceThePinIsRefused) {
+  std::string victim = dir_ / "victim";
+  WriteFileBytes(victim, "root only");
+  std::string swap = dir_ / "swap";
+  // Another user renames a link to another file over the data file at the worst moments: after
+  // the version check, and while the new file is written.
+  auto put_link = [&] {
+    unlink(swap.c_str());
+    ASSERT_EQ(symlink(victim.c_str(), swap.c_str()), 0);
+    ASSERT_EQ(rename(swap.c_str(), data_.c_str()), 0);
+  };
+  {
+    DataFilePin pin(data_);
+    put_link();
+    EXPECT_EQ(ErrorOf([&] { DataFile(pin, FileAccess::kRead); }),
+              "EInOutError: File access denied");
+    EXPECT_EQ(ErrorOf([&] { ReplaceDataFile(pin, kNew); }), "EInOutError: File access denied");
+  }
+  WriteFileBytes(data_ + ".real", kOld);
+  ASSERT_EQ(rename((data_ + ".real").c_str(), data_.c_str()), 0);
+  {
+    DataFilePin pin(data_);
+    FaultyIo io;
+    io.Before(FaultyIo::kPWrite, "/.Targets.DAT.", 1, put_link);
+    ScopedIo scoped(&io);
+    EXPECT_EQ(ErrorOf([&] { ReplaceDataFile(pin, kNew); }), "EInOutError: File access denied");
+  }
+  EXPECT_EQ(ReadFileBytes(victim), "root only");
+  EXPECT_EQ(Listing(), std::set<std::string>{"Targets.DAT"});
+}
+
+TEST_F(DataFileTest, OnlyRegularFilesAreDataFiles) {
+  ASSERT_EQ(unlink(data_.c_str()), 0);
+  ASSERT_EQ(mkfifo(data_.c_str(), 0666), 0);
+  EXPECT_EQ(ErrorOf([&] { Load(); }), "EInOutError: File access denied");
+  EXPECT_EQ(ErrorOf([&] { Save(kNew); }), "EInOutError: File access denied");
+  ASSERT_EQ(unlink(data_.c_str()), 0);
+  ASSERT_EQ(mkdir(data_.c_str(), 0777), 0);
+  // No descriptor stays behind either.
+  auto open_files = [] {
+    int count = 0;
+    DIR* listing = opendir("/proc/self/fd");
+    while (readdir(listing) != nullptr) ++count;
+    closedir(listing);
+    return count;
+  };
+  int before = open_files();
+  EXPECT_EQ(ErrorOf([&] { Load(); }), "EInOutError: File access denied");
+  EXPECT_EQ(open_files(), before);
+}
+
+// ---- Owners and modes ----
+
+// Runs `action` in a child process as the user nobody with the given groups.
+int AsNobody(const std::vector<gid_t>& groups, const std::function<void()>& action) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (setgroups(groups.size(), groups.data()) != 0 || setegid(65534) != 0 ||
+        seteuid(65534) != 0) {
+      _exit(4);
+    }
+    try {
+      action();
+    } catch (const ToolError& e) {
+      std::fprintf(stderr, "%s: %s\n", e.Kind(), e.Message().c_str());
+      _exit(3);
+    }
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+}
+
+TEST_F(DataFileTest, OwnersAndModesAreKept) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to own files of other users";
+  chmod(dir_.path().c_str(), 0777);
+  chmod(product_.c_str(), 0777);
+  // Root keeps the owner, then the mode, so that the setuid and setgid bits stay.
+  ASSERT_EQ(chown(data_.c_str(), 1234, 50), 0);
+  ASSERT_EQ(chmod(data_.c_str(), 06644), 0);
+  Save(kNew);
+  struct stat st;
+  ASSERT_EQ(stat(data_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 1234u);
+  EXPECT_EQ(st.st_gid, 50u);
+  EXPECT_EQ(st.st_mode & 07777, 06644u);
+
+  // A member of the file's group who may write it keeps the group; the owner becomes the user.
+  ASSERT_EQ(chown(data_.c_str(), 0, 50), 0);
+  ASSERT_EQ(chmod(data_.c_str(), 0660), 0);
+  ASSERT_EQ(AsNobody({50}, [&] { Save(kNew); }), 0);
+  ASSERT_EQ(stat(data_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 50u);
+  EXPECT_EQ(st.st_mode & 07777, 0660u);
+
+  // Someone else's group cannot be kept: the user's own group gets no more than others had.
+  ASSERT_EQ(chown(data_.c_str(), 0, 50), 0);
+  ASSERT_EQ(chmod(data_.c_str(), 0664 | 02000), 0);
+  ASSERT_EQ(chmod(data_.c_str(), 0666), 0);
+  ASSERT_EQ(AsNobody({}, [&] { Save(kNew); }), 0);
+  ASSERT_EQ(stat(data_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 65534u);
+  EXPECT_EQ(st.st_mode & 07777, 0666u);
+  ASSERT_EQ(chown(data_.c_str(), 0, 50), 0);
+  ASSERT_EQ(chmod(data_.c_str(), 0672), 0);
+  ASSERT_EQ(AsNobody({}, [&] { Save(kNew); }), 0);
+  ASSERT_EQ(stat(data_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0622u);
+}
+
+// ---- No torn data file when the folder refuses new files ----
+
+// The folder refuses new files: the seam refuses the temporary file.
+void RefuseNewFiles(FaultyIo* io) {
+  for (int nth = 1; nth <= 100; ++nth) io->FailAt(FaultyIo::kOpen, "/.Targets.DAT.", nth, EACCES);
+}
+
+TEST_F(DataFileTest, InPlaceRewriteIsJournaledAndAStoppedOneIsUndone) {
+  {
+    FaultyIo io;
+    RefuseNewFiles(&io);
+    ScopedIo scoped(&io);
+    struct stat before, after;
+    stat(data_.c_str(), &before);
+    Save(kNew);
+    stat(data_.c_str(), &after);
+    EXPECT_EQ(before.st_ino, after.st_ino);  // the same file, rewritten
+    EXPECT_GT(io.Count(FaultyIo::kSync, "/state/keepxfer/"), 0);
+  }
+  EXPECT_TRUE(ReadFileBytes(data_) == kNew);
+  EXPECT_EQ(Listing(), std::set<std::string>{"Targets.DAT"});
+
+  // Stopped half way through the rewrite: the file is torn, the journal stays.
+  WriteFileBytes(data_, kOld);
+  FaultyIo io;
+  RefuseNewFiles(&io);
+  io.Before(FaultyIo::kPWrite, "/Targets.DAT", 1, [&] {
+    int fd = open(data_.c_str(), O_WRONLY);
+    if (pwrite(fd, kNew.data(), 300, 0) != 300) _exit(5);
+    _exit(9);
+  });
+  int status = InChild(&io, [&] { Save(kNew); });
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << status;
+  std::string torn = ReadFileBytes(data_);
+  EXPECT_TRUE(torn != kOld && torn != kNew);
+  // The next run, whatever it does with the file, finds the journal and puts the old bytes back.
+  EXPECT_TRUE(Load() == kOld);
+  EXPECT_TRUE(ReadFileBytes(data_) == kOld);
+  DIR* journals = opendir((dir_ / "state/keepxfer").c_str());
+  int count = 0;
+  while (const dirent* entry = readdir(journals)) count += entry->d_name[0] != '.';
+  closedir(journals);
+  EXPECT_EQ(count, 0);
+}
+
+TEST_F(DataFileTest, AJournalThatTheFileDoesNotMatchIsLeftAlone) {
+  struct stat st;
+  ASSERT_EQ(stat(data_.c_str(), &st), 0);
+  std::string folder = dir_ / "state/keepxfer";
+  ASSERT_EQ(std::system(("mkdir -p '" + folder + "'").c_str()), 0);
+  std::string journal = folder + "/" + JournalName("Targets.DAT", st.st_dev, st.st_ino);
+  // Of this file, but the file changed since in a way no rewrite explains.
+  std::string foreign =
+      EncodeJournal({data_, st.st_dev, st.st_ino, std::string(296, 'x'), std::string(296, 'y')});
+  WriteFileBytes(journal, foreign);
+  EXPECT_TRUE(Load() == kOld);
+  EXPECT_EQ(ReadFileBytes(journal), foreign);
+  // Of another file with this file's name and identity.
+  std::string elsewhere = EncodeJournal({dir_ / "elsewhere", st.st_dev, st.st_ino, "a", "b"});
+  WriteFileBytes(journal, elsewhere);
+  EXPECT_TRUE(Load() == kOld);
+  EXPECT_EQ(ReadFileBytes(journal), elsewhere);
+}
+
+}  // namespace

@@ -19,6 +19,9 @@
 #ifndef KEEPXFER_EXE
 #define KEEPXFER_EXE ""
 #endif
+#ifndef KEEPXFER_FAULT_INTERPOSER
+#define KEEPXFER_FAULT_INTERPOSER ""
+#endif
 
 namespace {
 
@@ -294,4 +297,38 @@ RunOptions InSmallTmpfs(const std::string& dir, const std::string& size, const s
                          setup + "\n\"$@\"; rc=$?\n" + teardown + "\nexit $rc",
                      "sh"};
   return options;
+}
+
+RunOptions WithFault(const std::string& spec) {
+  RunOptions options;
+  // A sanitized program wants its run time first; the interposer only wraps a few calls.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  options.env = {"LD_PRELOAD=" KEEPXFER_FAULT_INTERPOSER, "KX_FAULT=" + spec,
+                 std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0"};
+  return options;
+}
+
+FaultPause::FaultPause(const std::string& dir) : dir_(dir) {
+  Check(mkfifo((dir_ + "/reached").c_str(), 0600) == 0, "mkfifo");
+  Check(mkfifo((dir_ + "/resume").c_str(), 0600) == 0, "mkfifo");
+}
+
+RunOptions FaultPause::Options(const std::string& spec) const {
+  RunOptions options = WithFault(spec);
+  options.env.push_back("KX_FAULT_DIR=" + dir_);
+  return options;
+}
+
+void FaultPause::AwaitReached() {
+  int fd = open((dir_ + "/reached").c_str(), O_RDONLY);
+  char byte;
+  Check(fd >= 0 && read(fd, &byte, 1) == 1, "the program did not reach the call");
+  close(fd);
+}
+
+void FaultPause::Resume() {
+  int fd = open((dir_ + "/resume").c_str(), O_WRONLY);
+  char byte = 1;
+  Check(fd >= 0 && write(fd, &byte, 1) == 1, "resume");
+  close(fd);
 }

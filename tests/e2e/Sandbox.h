@@ -136,5 +136,21 @@ bool CanUseMountNamespace();
 RunOptions InSmallTmpfs(const std::string& dir, const std::string& size, const std::string& setup,
                         const std::string& teardown);
 
+// Options that place a fault at an exact system call of the native program (see
+// fault-interposer.cpp): `spec` is <call>:<nth>:<action>[:<path part>].
+RunOptions WithFault(const std::string& spec);
+
+// For the fault action "pause": the program waits at the call until the test lets it go on.
+class FaultPause {
+ public:
+  explicit FaultPause(const std::string& dir);  // makes the two pipes in `dir`
+  RunOptions Options(const std::string& spec) const;
+  void AwaitReached();  // returns once the program is at the call
+  void Resume();        // lets it go on
+
+ private:
+  std::string dir_;
+};
+
 // Escapes a value for a Wine registry string.
 std::string RegistryString(const std::string& text);

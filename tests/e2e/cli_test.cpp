@@ -239,6 +239,23 @@ TEST_P(Cli, ExchangeFileNames) {
   EXPECT_EQ(r.code, 1);
 }
 
+// Named by its own path, or on Windows in other letter case, the data file is refused as the
+// exchange file before anything is written.
+TEST_P(Cli, TheExchangeFileIsNeverTheDataFile) {
+  std::string data = BuildTargets(SampleEntries(2));
+  Install(data);
+  const std::string name = Native() ? sb_->DataFile() : "C:\\PROGRAM FILES\\framekeep\\targets.dat";
+  const std::string shown = Native() ? kInstall + "/Targets.DAT" : kInstall + "\\Targets.DAT";
+  for (const char* mode : {"-exp", "-imp"}) {
+    RunResult r = sb_->Run({mode, "-fil=" + name});
+    EXPECT_EQ(r.out, kBanner) << mode;
+    EXPECT_EQ(Report(r), "EIniFileException: Unable to write to " + name +
+                             ": it is the data file " + shown + ".");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(sb_->ReadData() == data);
+  }
+}
+
 TEST_P(Cli, ImportNeedsItsInputFile) {
   std::string data = BuildTargets(SampleEntries(2));
   Install(data);

@@ -178,37 +178,6 @@ TEST_F(Faults, UnusualExchangeFiles) {
   EXPECT_EQ(sb_.ReadData(), before);
 }
 
-TEST_F(Faults, KilledImportsLeaveOldOrNewFile) {
-  std::string old = BuildTargets(SampleEntries(50));
-  Install(old);
-  ExportedIni(2000);
-  std::string fresh = BuildTargets(SampleEntries(2000));
-  std::mt19937 random(3);
-  int olds = 0, news = 0;
-  for (int round = 0; round < 25; ++round) {
-    sb_.WriteData(old);
-    std::thread killer;
-    RunOptions options;
-    options.on_start = [&](std::shared_ptr<RunningProgram> run) {
-      killer = std::thread([run, pause = random() % 60000] {
-        std::this_thread::sleep_for(std::chrono::microseconds(pause));
-        run->Signal(SIGKILL);
-      });
-    };
-    sb_.Run({"-imp"}, options);
-    killer.join();
-    std::string now = sb_.ReadData();
-    if (now == old) {
-      ++olds;
-    } else {
-      ASSERT_EQ(now, fresh) << "round " << round << ": a mix of old and new";
-      ++news;
-    }
-  }
-  EXPECT_EQ(olds + news, 25);
-  std::printf("killed imports: %d left the old file, %d the new one\n", olds, news);
-}
-
 }  // namespace
 
 namespace {

@@ -1,0 +1,231 @@
+// A hostile or crowded file system, against the real program: special files in the places of
+// its files, signals and limits at exact moments of a save, a link put in the data file's place
+// between its check and its replacement, and a kill in the middle of an in-place rewrite. Each
+// fault is placed at an exact system call (fault-interposer.cpp); each case checks the report,
+// the exit code and every file's bytes afterwards.
+#include <dirent.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <thread>
+
+#include "tests/TargetsBuilder.h"
+#include "tests/e2e/Sandbox.h"
+
+namespace {
+
+const std::string kBanner = "\r\nFramekeep Export/Import 1.32  https://framekeep.example/\r\n";
+
+std::string Report(const RunResult& r) { return ReportOf(r.err, "keepxfer"); }
+
+class Hostile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sb_.SetInstallDir("C:\\Program Files\\Framekeep");
+    sb_.WriteData(old_);
+    WriteFileBytes(sb_.ProgramDir() + "/in.ini", IniOf(fresh_));
+  }
+  // The exchange file a real export of `data` gives.
+  std::string IniOf(const std::string& data) {
+    std::string keep = sb_.ReadData();
+    sb_.WriteData(data);
+    std::string path = sb_.ProgramDir() + "/made.ini";
+    unlink(path.c_str());
+    EXPECT_EQ(sb_.Run({"-exp", "-fil=made.ini"}).code, 0);
+    sb_.WriteData(keep);
+    return ReadFileBytes(path);
+  }
+  std::set<std::string> ProductFiles() const {
+    std::set<std::string> names;
+    DIR* listing = opendir(sb_.ProductDir().c_str());
+    while (const dirent* entry = readdir(listing)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") names.insert(name);
+    }
+    closedir(listing);
+    return names;
+  }
+  RunResult Import(const RunOptions& options = {}) {
+    return sb_.Run({"-imp", "-fil=in.ini"}, options);
+  }
+
+  Sandbox sb_;
+  const std::string old_ = BuildTargets(SampleEntries(20));
+  const std::string fresh_ = BuildTargets(SampleEntries(30));
+  const std::string imported_ =
+      kBanner + "30 entries loaded from " + sb_.ProgramDir() + "/in.ini.\r\n";
+};
+
+TEST_F(Hostile, SpecialFilesNeverHang) {
+  // A named pipe as the data file: every mode that opens it refuses it, at once.
+  unlink(sb_.DataFile().c_str());
+  ASSERT_EQ(mkfifo(sb_.DataFile().c_str(), 0666), 0);
+  RunOptions quick;
+  quick.timeout_seconds = 10;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, {"-?"}, {"-exp"}, {"-imp", "-fil=in.ini"}}) {
+    RunResult r = sb_.Run(args, quick);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(Report(r), "EInOutError: File access denied.") << r.out;
+    EXPECT_EQ(r.code, 1);
+  }
+  unlink(sb_.DataFile().c_str());
+  sb_.WriteData(old_);
+
+  // A named pipe as the exchange file: it reads as absent and cannot be written.
+  ASSERT_EQ(mkfifo((sb_.ProgramDir() + "/pipe.ini").c_str(), 0666), 0);
+  RunResult r = sb_.Run({"-exp", "-fil=pipe.ini"}, quick);
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(Report(r), "EIniFileException: Unable to write to " + sb_.ProgramDir() + "/pipe.ini.");
+  r = sb_.Run({"-imp", "-fil=pipe.ini"}, quick);
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(Report(r), "EConvertError: '' is not a valid integer value.");
+  EXPECT_EQ(sb_.ReadData(), old_);
+
+  // A named pipe as the registry: no registry, so no installation.
+  unlink((sb_.Prefix() + "/user.reg").c_str());
+  ASSERT_EQ(mkfifo((sb_.Prefix() + "/user.reg").c_str(), 0666), 0);
+  r = sb_.Run({}, quick);
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.out, kBanner + "Framekeep not installed!\r\n");
+  EXPECT_EQ(r.code, 1);
+}
+
+// By a link or another name for the same file (the plain path is a case of Cli).
+TEST_F(Hostile, TheExchangeFileIsNeverTheDataFile) {
+  std::string link = sb_.Root() + "/link.DAT";
+  std::string hard = sb_.Root() + "/hard.DAT";
+  ASSERT_EQ(symlink(sb_.DataFile().c_str(), link.c_str()), 0);
+  ASSERT_EQ(::link(sb_.DataFile().c_str(), hard.c_str()), 0);
+  for (const std::string& name : {link, hard}) {
+    for (const char* mode : {"-exp", "-imp"}) {
+      RunResult r = sb_.Run({mode, "-fil=" + name});
+      EXPECT_EQ(r.out, kBanner) << mode << " " << name;
+      EXPECT_EQ(Report(r), "EIniFileException: Unable to write to " + name +
+                               ": it is the data file C:\\Program Files\\Framekeep/Targets.DAT.");
+      EXPECT_EQ(r.code, 1);
+      EXPECT_EQ(sb_.ReadData(), old_);
+    }
+  }
+}
+
+TEST_F(Hostile, FileSizeLimitsFailTheWriteInsteadOfKillingTheRun) {
+  // Below the new data file: the save fails, the old file and no temporary file stay.
+  RunOptions limited;
+  limited.wrapper = {"bash", "-c", "ulimit -f 8 && exec \"$@\"", "bash"};
+  RunResult r = Import(limited);
+  EXPECT_EQ(r.out, kBanner);
+  EXPECT_EQ(Report(r), "EInOutError: I/O error 27.");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(sb_.ReadData(), old_);
+  EXPECT_EQ(ProductFiles(), std::set<std::string>{"Targets.DAT"});
+
+  // Below the exchange file: the export fails, and the file ends with a whole line.
+  const std::string many = BuildTargets(SampleEntries(100));
+  sb_.WriteData(many);
+  r = sb_.Run({"-exp", "-fil=limited.ini"}, limited);
+  EXPECT_EQ(Report(r),
+            "EIniFileException: Unable to write to " + sb_.ProgramDir() + "/limited.ini.");
+  std::string partial = ReadFileBytes(sb_.ProgramDir() + "/limited.ini");
+  EXPECT_GT(partial.size(), 4000u);
+  EXPECT_LE(partial.size(), 8192u);
+  EXPECT_EQ(partial.substr(partial.size() - 2), "\r\n");
+  EXPECT_EQ(IniOf(many).compare(0, partial.size(), partial), 0);
+}
+
+TEST_F(Hostile, StoppedSavesLeaveOldOrNewAndNoTemporaryFile) {
+  // Killed with the new file written: the old file stays; the next save removes what the
+  // killed one left.
+  RunResult r = Import(WithFault("fsync:1:kill:/.Targets.DAT."));
+  EXPECT_EQ(r.code, 128 + SIGKILL);
+  EXPECT_EQ(sb_.ReadData(), old_);
+  EXPECT_EQ(ProductFiles().size(), 2u);
+  EXPECT_EQ(Import().out, imported_);
+  EXPECT_EQ(sb_.ReadData(), fresh_);
+  EXPECT_EQ(ProductFiles(), std::set<std::string>{"Targets.DAT"});
+
+  // Stopped by a signal there: the run removes its temporary file and still ends by the signal.
+  for (const char* signal : {"term", "int", "hup"}) {
+    sb_.WriteData(old_);
+    r = Import(WithFault(std::string("fsync:1:") + signal + ":/.Targets.DAT."));
+    EXPECT_TRUE(r.code == 128 + SIGTERM || r.code == 128 + SIGINT || r.code == 128 + SIGHUP);
+    EXPECT_EQ(sb_.ReadData(), old_) << signal;
+    EXPECT_EQ(ProductFiles(), std::set<std::string>{"Targets.DAT"}) << signal;
+  }
+
+  // Killed right after the rename: the new file is complete.
+  sb_.WriteData(old_);
+  r = Import(WithFault("fsync:2:kill:/Framekeep"));
+  EXPECT_EQ(r.code, 128 + SIGKILL);
+  EXPECT_EQ(sb_.ReadData(), fresh_);
+  EXPECT_EQ(ProductFiles(), std::set<std::string>{"Targets.DAT"});
+}
+
+// Another user who may write the install folder renames a link to a root-only file over
+// Targets.DAT after its version was checked; the run must not follow it.
+TEST_F(Hostile, ALinkPutInPlaceOfTheCheckedFileIsNotFollowed) {
+  std::string victim = sb_.Root() + "/victim";
+  std::string swap = sb_.Root() + "/swap";
+  struct Case {
+    std::vector<std::string> args;
+    std::string spec;
+  } cases[] = {
+      {{"-imp", "-fil=in.ini"}, "fsync:1:pause:/.Targets.DAT."},  // while the new file is written
+      {{"-exp", "-fil=out.ini"}, "openat:2:pause:Targets.DAT"},   // between check and load
+  };
+  for (const Case& c : cases) {
+    WriteFileBytes(victim, "root only\n");
+    unlink(sb_.DataFile().c_str());
+    sb_.WriteData(old_);
+    FaultPause pause(sb_.Root());
+    RunResult r;
+    std::thread run([&] { r = sb_.Run(c.args, pause.Options(c.spec)); });
+    pause.AwaitReached();
+    unlink(swap.c_str());
+    ASSERT_EQ(symlink(victim.c_str(), swap.c_str()), 0);
+    ASSERT_EQ(rename(swap.c_str(), sb_.DataFile().c_str()), 0);
+    pause.Resume();
+    run.join();
+    unlink((sb_.Root() + "/reached").c_str());
+    unlink((sb_.Root() + "/resume").c_str());
+    EXPECT_EQ(Report(r), "EInOutError: File access denied.") << c.spec;
+    EXPECT_EQ(ReadFileBytes(victim), "root only\n");
+    EXPECT_FALSE(IsRegular(sb_.ProgramDir() + "/out.ini"));
+    EXPECT_EQ(ProductFiles(), std::set<std::string>{"Targets.DAT"});
+  }
+}
+
+// The folder refuses new files, and the run is killed in the middle of the in-place rewrite:
+// the next run, whatever its mode, puts the old file back from the journal.
+TEST_F(Hostile, AKilledInPlaceRewriteIsUndoneByTheNextRun) {
+  if (!CanRunUnprivileged()) GTEST_SKIP() << "needs root and setpriv to run as another user";
+  chmod(sb_.ProductDir().c_str(), 0555);
+  chmod(sb_.DataFile().c_str(), 0666);
+  RunOptions torn = WithFault("pwrite:1:tear:Framekeep/Targets.DAT");
+  torn.unprivileged = true;
+  RunResult r = Import(torn);
+  EXPECT_EQ(r.code, 128 + SIGKILL);
+  std::string half = sb_.ReadData();
+  EXPECT_TRUE(half != old_ && half != fresh_);
+  RunOptions nobody;
+  nobody.unprivileged = true;
+  r = sb_.Run({}, nobody);
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(sb_.ReadData(), old_);
+  // The journal went with the recovery, and a whole rewrite leaves none either.
+  EXPECT_EQ(Import(nobody).out, imported_);
+  EXPECT_EQ(sb_.ReadData(), fresh_);
+  DIR* journals = opendir((sb_.Root() + "/home/.local/state/keepxfer").c_str());
+  ASSERT_NE(journals, nullptr);
+  int count = 0;
+  while (const dirent* entry = readdir(journals)) count += entry->d_name[0] != '.';
+  closedir(journals);
+  EXPECT_EQ(count, 0);
+  chmod(sb_.ProductDir().c_str(), 0777);
+}
+
+}  // namespace
