@@ -19,8 +19,9 @@ constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 constexpr std::uint64_t kMaxFileSize = 0xFFFFFF00u;
 // GetPrivateProfileStringA with a 2048-character buffer returns at most this many.
 constexpr size_t kMaxValueLength = 2047;
-// A write that finds the file changed under it starts again from the new contents.
-constexpr int kWriteAttempts = 4;
+// A write that finds the file changed under it by another program starts again from the new
+// contents, a few times at most.
+constexpr int kWriteAttempts = 8;
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kNoChars;
 
@@ -358,44 +359,44 @@ bool ShiftIndex(FileCopy* s, const Edit& edit) {
   return true;
 }
 
-bool OnlyBlanksFrom(const std::string& content, size_t from) {
-  for (size_t i = from; i < content.size(); ++i) {
-    if (!IsBlank(content[i])) return false;
-  }
+// Bytes of a write that landed behind another program's append, and so maybe in its section:
+// the next attempt takes them out again.
+struct Stray {
+  bool active = false;
+  std::uint64_t at = 0;
+  std::string bytes;
+};
+
+// The file's text with `edit` applied.
+std::string Edited(const std::string& c, const Edit& edit) {
+  std::string next;
+  next.reserve(c.size() - edit.erase + edit.text.size());
+  next.append(c, 0, edit.pos).append(edit.text).append(c, edit.pos + edit.erase, std::string::npos);
+  return next;
+}
+
+// Takes the copy to the file as `file` has it now, unless the copy is of that very state.
+bool Catch(FileCopy& s, const std::string& path, const inifile::LockedFile& file,
+           const FileStamp& now) {
+  if (s.valid && s.path == path && s.stamp == now) return true;
+  s.valid = false;
+  s.path = path;
+  if (now.size > kMaxFileSize || !file.Read(now.size, &s.content)) return false;
+  s.stamp = now;
+  IndexAll(&s);
+  s.valid = true;
   return true;
 }
 
-// Applies `edit` to the file and to the copy. A change that moves no bytes, or only bytes behind
-// the last non-empty line, is written in place; any other change replaces the whole file, so
-// that an interrupted write cannot leave a file with half of it.
-WriteResult Apply(FileCopy& s, const Edit& edit) {
-  std::string& c = s.content;
-  size_t tail = edit.pos + edit.erase;
-  if (c.size() - edit.erase + edit.text.size() > kMaxFileSize) return WriteResult::kFailed;
-  WriteResult result;
-  if (edit.text.size() == edit.erase || s.stamp.kind == FileKind::kMissing) {
-    result = inifile::WriteAt(s.path, &s.stamp, edit.pos, edit.text, false);
-    if (result == WriteResult::kDone) c.replace(edit.pos, edit.erase, edit.text);
-  } else if (OnlyBlanksFrom(c, tail)) {
-    std::string bytes = edit.text;
-    bytes.append(c, tail, std::string::npos);
-    result = inifile::WriteAt(s.path, &s.stamp, edit.pos, bytes, true);
-    if (result == WriteResult::kDone) c.replace(edit.pos, std::string::npos, bytes);
+// The copy follows the file after a write of this run only when the file is exactly what the
+// write made it; a file that another program changed at the same time is read afresh next time.
+void Adopt(FileCopy& s, const inifile::LockedFile& file) {
+  FileStamp after = file.stamp();
+  if (after.kind == FileKind::kRegular && after.size == s.content.size()) {
+    s.stamp = after;
   } else {
-    std::string next;
-    next.reserve(c.size() - edit.erase + edit.text.size());
-    next.append(c, 0, edit.pos).append(edit.text).append(c, tail, std::string::npos);
-    result = inifile::ReplaceContents(s.path, &s.stamp, next);
-    if (result == WriteResult::kDone) {
-      c.swap(next);
-      if (!ShiftIndex(&s, edit)) IndexAll(&s);
-    }
-    return result;
+    s.valid = false;
   }
-  if (result == WriteResult::kDone && edit.adds_lines) {
-    IndexLines(&s, edit.pos, edit.pos + edit.text.size());
-  }
-  return result;
 }
 
 }  // namespace
@@ -433,25 +434,71 @@ bool IniEngine::Write(const std::string& file, const std::string& section, const
   std::string_view key_name = Trim(CutAtNul(key));
   std::string_view new_value = TrimLeft(CutAtNul(value));
   FileCopy& s = *file_;
-  // The copy is used without a fresh look only for a write, which checks the file's stamp
-  // itself before it changes anything.
-  bool checked = false;
-  if (!s.valid || s.path != file) {
-    if (!Refresh(s, file)) return false;
-    checked = true;
-  }
+  Stray stray;
+  // Each attempt holds the file locked from its look at the file to the end of its write, so
+  // that other runs of the tool wait; it starts again when another program got in between.
   for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
+    inifile::LockedFile locked;
+    if (locked.Open(file) != WriteResult::kDone) {
+      s.valid = false;
+      return false;
+    }
+    const FileStamp now = locked.stamp();
+    if (!Catch(s, file, locked, now)) return false;
+
+    // A stray of the last attempt comes out again if it is still there as it was written.
+    FileCopy* plan = &s;
+    FileCopy cleaned;
+    if (stray.active &&
+        s.content.compare(static_cast<size_t>(stray.at), stray.bytes.size(), stray.bytes) == 0) {
+      cleaned.content = s.content;
+      cleaned.content.erase(static_cast<size_t>(stray.at), stray.bytes.size());
+      IndexAll(&cleaned);
+      plan = &cleaned;
+    }
+    stray.active = false;
+
     Edit edit;
-    if (!PlanEdit(s, section_name, key_name, new_value, &edit)) {
-      if (checked) return true;
+    const bool change = PlanEdit(*plan, section_name, key_name, new_value, &edit);
+    if (!change && plan == &s) return true;
+    if (plan->content.size() - edit.erase + edit.text.size() > kMaxFileSize) return false;
+
+    if (plan == &s && edit.erase == 0 && edit.pos == s.content.size()) {
+      // An append: at the true end of the file.
+      std::uint64_t at = 0;
+      WriteResult result = locked.Append(edit.text, now.size, &at);
+      if (result != WriteResult::kDone) {
+        s.valid = false;
+        if (result == WriteResult::kChanged) continue;
+        return false;
+      }
+      if (at != now.size) {
+        stray = Stray{true, at, edit.text};
+        s.valid = false;
+        continue;
+      }
+      s.content.append(edit.text);
+      IndexLines(&s, edit.pos, s.content.size());
+    } else if (plan == &s && edit.text.size() == edit.erase) {
+      // The same number of bytes, in place.
+      if (locked.Overwrite(edit.pos, edit.text) != WriteResult::kDone) {
+        s.valid = false;
+        return false;
+      }
+      s.content.replace(edit.pos, edit.erase, edit.text);
     } else {
-      WriteResult result = Apply(s, edit);
-      if (result == WriteResult::kDone) return true;
+      std::string next = change ? Edited(plan->content, edit) : plan->content;
+      WriteResult result = locked.Replace(next, now);
       s.valid = false;
       if (result == WriteResult::kFailed) return false;
+      if (result == WriteResult::kChanged) continue;
+      s.content.swap(next);
+      if (plan != &s || !ShiftIndex(&s, edit)) IndexAll(&s);
+      s.valid = true;
     }
-    if (!Refresh(s, file)) return false;
-    checked = true;
+    Adopt(s, locked);
+    return true;
   }
+  s.valid = false;
   return false;
 }

@@ -1,16 +1,18 @@
 // The INI engine's file primitives on POSIX systems.
-#include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "platform/ini-file.h"
 #include "platform/posix-fd.h"
+#include "platform/posix-temp.h"
 
 namespace inifile {
 
@@ -35,48 +37,36 @@ FileStamp ToStamp(const struct stat& st) {
   return stamp;
 }
 
-}  // namespace
-
-bool ReadWholeFile(const std::string& path, std::string* content, FileStamp* stamp, bool* changed) {
-  *changed = false;
-  Fd fd(Io().OpenAt(AT_FDCWD, path.c_str(), O_RDONLY | O_CLOEXEC, 0));
+FileStamp StampOf(int fd) {
   struct stat st;
-  if (!fd.ok() || Io().Stat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  FileStamp before = ToStamp(st);
-  content->resize(static_cast<size_t>(before.size));
-  std::int64_t got = ReadFully(fd.get(), &(*content)[0], content->size());
-  char extra;
-  if (got != static_cast<std::int64_t>(content->size()) || ReadFully(fd.get(), &extra, 1) != 0 ||
-      Io().Stat(fd.get(), &st) != 0 || ToStamp(st) != before) {
-    *changed = true;
-    return false;
+  if (Io().Stat(fd, &st) != 0) {
+    FileStamp stamp;
+    stamp.kind = FileKind::kOther;
+    return stamp;
   }
-  *stamp = before;
-  return true;
+  return ToStamp(st);
 }
 
-namespace {
-
-// Creates a temporary file beside `target` whose name starts with the target's; the
-// descriptor, or -1 with errno set.
-int CreateTempBeside(const std::string& target, std::string* temp_name) {
-  size_t slash = target.rfind('/');
-  std::string name = target.substr(0, slash + 1) + "." + target.substr(slash + 1) + ".XXXXXX";
-  int fd = mkstemp(&name[0]);  // replaced in the next change
-  if (fd >= 0) *temp_name = name;
-  return fd;
+bool ReadRange(int fd, std::uint64_t from, std::uint64_t size, std::string* bytes) {
+  bytes->resize(static_cast<std::size_t>(size));
+  std::size_t done = 0;
+  while (done < bytes->size()) {
+    ssize_t n =
+        Io().PRead(fd, &(*bytes)[done], bytes->size() - done, static_cast<off_t>(from + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  bytes->resize(done);
+  return done == size;
 }
 
-// Overwrites the open file `fd` with `contents`; the fallback when no temporary file can be
-// created beside it.
-WriteResult OverwriteInPlace(Fd* fd, std::string_view contents, FileStamp* expected) {
-  struct stat st;
-  if (!WriteAllAt(fd->get(), contents, 0) || Io().Truncate(fd->get(), contents.size()) != 0 ||
-      Io().Stat(fd->get(), &st) != 0 || !fd->Close()) {
-    return WriteResult::kFailed;
-  }
-  *expected = ToStamp(st);
-  return WriteResult::kDone;
+std::string RealPath(const std::string& path) {
+  char* real = realpath(path.c_str(), nullptr);
+  if (real == nullptr) return path;
+  std::string result(real);
+  free(real);
+  return result;
 }
 
 }  // namespace
@@ -91,78 +81,175 @@ FileStamp StatFile(const std::string& path) {
   return ToStamp(st);
 }
 
-WriteResult WriteAt(const std::string& path, FileStamp* expected, std::uint64_t offset,
-                    std::string_view data, bool cut) {
-  bool create = expected->kind == FileKind::kMissing;
-  Fd fd(Io().OpenAt(AT_FDCWD, path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0666));
-  if (!fd.ok()) return (!create && errno == ENOENT) ? WriteResult::kChanged : WriteResult::kFailed;
+bool ReadWholeFile(const std::string& path, std::string* content, FileStamp* stamp, bool* changed) {
+  *changed = false;
+  // Never waits on a named pipe or a device: only a regular file is read.
+  Fd fd(Io().OpenAt(AT_FDCWD, path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0));
   struct stat st;
-  if (Io().Stat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return WriteResult::kFailed;
-  if (create ? st.st_size != 0 : ToStamp(st) != *expected) return WriteResult::kChanged;
-  std::uint64_t end = offset + data.size();
-  const std::uint64_t old_size = static_cast<std::uint64_t>(st.st_size);
-  // The bytes the write covers, so that a write that breaks off (a full disk) can be undone
-  // and the file keeps its last complete item.
-  std::string old_tail;
-  if (offset < old_size) {
-    old_tail.resize(old_size - offset);
-    if (Io().PRead(fd.get(), &old_tail[0], old_tail.size(), static_cast<off_t>(offset)) !=
-        static_cast<ssize_t>(old_tail.size())) {
-      return WriteResult::kFailed;
-    }
+  if (!fd.ok() || Io().Stat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  Io().Lock(fd.get(), LOCK_SH);
+  FileStamp before = StampOf(fd.get());
+  char extra;
+  if (!ReadRange(fd.get(), 0, before.size, content) ||
+      Io().PRead(fd.get(), &extra, 1, static_cast<off_t>(before.size)) != 0 ||
+      StampOf(fd.get()) != before) {
+    *changed = true;
+    return false;
   }
-  if (!WriteAllAt(fd.get(), data, static_cast<std::int64_t>(offset))) {
-    if (!old_tail.empty()) WriteAllAt(fd.get(), old_tail, static_cast<std::int64_t>(offset));
-    if (Io().Truncate(fd.get(), static_cast<off_t>(old_size)) != 0) {
-      // Nothing more can be done: the write is reported as failed either way.
-    }
-    return WriteResult::kFailed;
-  }
-  if (cut && static_cast<std::uint64_t>(st.st_size) > end &&
-      Io().Truncate(fd.get(), static_cast<off_t>(end)) != 0) {
-    return WriteResult::kFailed;
-  }
-  if (Io().Stat(fd.get(), &st) != 0 || !fd.Close()) return WriteResult::kFailed;
-  *expected = ToStamp(st);
-  return WriteResult::kDone;
+  *stamp = before;
+  return true;
 }
 
-WriteResult ReplaceContents(const std::string& path, FileStamp* expected,
-                            std::string_view contents) {
-  // Opening the file for writing checks that it may be written at all; it stays untouched.
-  Fd file(Io().OpenAt(AT_FDCWD, path.c_str(), O_WRONLY | O_CLOEXEC, 0));
-  if (!file.ok()) return errno == ENOENT ? WriteResult::kChanged : WriteResult::kFailed;
+struct LockedFile::Parts {
+  Fd fd;
+  std::string path;
+  Fd folder;              // of the file replaced; it outlives the temporary file
+  TempFile replacement;   // the new file of a Replace, which holds the lock once renamed
+  bool replaced = false;  // then it is the file
+};
+
+LockedFile::~LockedFile() { delete parts_; }
+
+WriteResult LockedFile::Open(const std::string& path) {
+  delete parts_;
+  parts_ = new Parts;
+  parts_->path = path;
+  // The name may be renamed over by another run between the open and the lock: the lock then
+  // holds a file that is gone, and the file the name leads to now is taken instead. Each turn
+  // follows another run's finished write, so the turns are bounded by the runs that write.
+  for (int attempt = 0; attempt < 256; ++attempt) {
+    // Opened for appending: a write goes to the file's true end, wherever another program may
+    // have put it meanwhile.
+    Fd fd(Io().OpenAt(AT_FDCWD, path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC,
+                      0666));
+    struct stat held, named;
+    if (!fd.ok() || Io().Stat(fd.get(), &held) != 0 || !S_ISREG(held.st_mode) ||
+        Io().Lock(fd.get(), LOCK_EX) != 0) {
+      return WriteResult::kFailed;
+    }
+    if (stat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
+        named.st_ino == held.st_ino) {
+      parts_->fd = std::move(fd);
+      return WriteResult::kDone;
+    }
+  }
+  return WriteResult::kFailed;
+}
+
+FileStamp LockedFile::stamp() const {
+  return StampOf(parts_->replaced ? parts_->replacement.fd() : parts_->fd.get());
+}
+
+bool LockedFile::Read(std::uint64_t size, std::string* bytes) const {
+  return ReadRange(parts_->fd.get(), 0, size, bytes);
+}
+
+namespace {
+
+// Writes at `offset` through a descriptor opened for appending, which writes only at the end.
+bool WriteInPlace(int fd, std::string_view bytes, std::uint64_t offset) {
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_APPEND) != 0) return false;
+  const bool ok = WriteAllAt(fd, bytes, static_cast<std::int64_t>(offset));
+  const int err = errno;
+  fcntl(fd, F_SETFL, flags);
+  errno = err;
+  return ok;
+}
+
+}  // namespace
+
+WriteResult LockedFile::Append(std::string_view bytes, std::uint64_t expected_end,
+                               std::uint64_t* at) {
+  const int fd = parts_->fd.get();
+  // Another program that appended since the caller looked is left to a fresh look, rather than
+  // written behind (where the bytes might join its section).
+  if (StampOf(fd).size != expected_end) return WriteResult::kChanged;
+  std::size_t written = 0;
+  const bool ok = WriteAllAt(fd, bytes, -1, &written);
+  const off_t end = lseek(fd, 0, SEEK_CUR);
+  *at = static_cast<std::uint64_t>(end) - written;
+  if (ok) return WriteResult::kDone;
+  if (written > 0) {
+    // Undone: cut off again where nothing came after; blanked, which reading ignores, where
+    // another program appended behind the broken-off bytes.
+    if (StampOf(fd).size == *at + written) {
+      Io().Truncate(fd, static_cast<off_t>(*at));
+    } else {
+      WriteInPlace(fd, std::string(written, ' '), *at);
+    }
+  }
+  return WriteResult::kFailed;
+}
+
+WriteResult LockedFile::Overwrite(std::uint64_t offset, std::string_view bytes) {
+  return WriteInPlace(parts_->fd.get(), bytes, offset) ? WriteResult::kDone : WriteResult::kFailed;
+}
+
+namespace {
+
+// Whether the file is still the one read in `expected`, grown at most by appends of another
+// program (which the replacement carries over).
+bool StillAsRead(const FileStamp& now, const FileStamp& expected) {
+  return now.kind == FileKind::kRegular && now.device == expected.device &&
+         now.inode == expected.inode && now.size >= expected.size &&
+         (now.size > expected.size || now == expected);
+}
+
+}  // namespace
+
+WriteResult LockedFile::Replace(std::string_view contents, const FileStamp& expected) {
+  const int old = parts_->fd.get();
   struct stat st;
-  if (Io().Stat(file.get(), &st) != 0) return WriteResult::kFailed;
-  if (ToStamp(st) != *expected) return WriteResult::kChanged;
+  if (Io().Stat(old, &st) != 0) return WriteResult::kFailed;
+  if (!StillAsRead(ToStamp(st), expected)) return WriteResult::kChanged;
 
-  char* resolved = realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) return WriteResult::kFailed;
-  std::string target(resolved);
-  free(resolved);
+  // A link that the user set up stays: its target is replaced, in the target's folder.
+  const std::string target = RealPath(parts_->path);
+  const std::size_t slash = target.rfind('/');
+  const std::string folder_name = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+  const std::string leaf = slash == std::string::npos ? target : target.substr(slash + 1);
+  Fd& folder = parts_->folder;
+  folder.Reset(Io().OpenAt(AT_FDCWD, folder_name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
+  if (!folder.ok()) return WriteResult::kFailed;
 
-  std::string temp_name;
-  Fd temp(CreateTempBeside(target, &temp_name));
-  if (!temp.ok()) {
-    if (errno == EACCES || errno == EPERM) return OverwriteInPlace(&file, contents, expected);
+  TempFile& temp = parts_->replacement;
+  int err = 0;
+  if (!temp.Create(folder.get(), leaf, &err)) {
+    if (err != EACCES && err != EPERM) return WriteResult::kFailed;
+    // The folder refuses new files: the file is rewritten in place.
+    if (!WriteInPlace(old, contents, 0) ||
+        Io().Truncate(old, static_cast<off_t>(contents.size())) != 0) {
+      return WriteResult::kFailed;
+    }
+    return WriteResult::kDone;
+  }
+  if (!WriteAllAt(temp.fd(), contents, 0) || GiveAttributesOf(temp.fd(), st) != 0 ||
+      !temp.Flush()) {
     return WriteResult::kFailed;
   }
-  bool ok = WriteAllAt(temp.get(), contents, 0);
-  if (ok && (st.st_uid != geteuid() || st.st_gid != getegid()) &&
-      Io().ChangeOwner(temp.get(), st.st_uid, st.st_gid) != 0) {
-    // Only a privileged process may give the file to another owner; the new file then keeps
-    // this process's owner, which is no reason to fail.
+  // Right before the rename: the file must still be the one read, and its name must still lead
+  // to it.
+  struct stat named;
+  if (!StillAsRead(StampOf(old), expected) ||
+      Io().StatAt(folder.get(), leaf.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+      named.st_dev != st.st_dev || named.st_ino != st.st_ino) {
+    return WriteResult::kChanged;
   }
-  ok = ok && Io().ChangeMode(temp.get(), st.st_mode & 07777) == 0;
-  ok = ok && Io().Sync(temp.get()) == 0;
-  ok = ok && Io().RenameAt(AT_FDCWD, temp_name.c_str(), AT_FDCWD, target.c_str()) == 0;
-  if (!ok) {
-    Io().UnlinkAt(AT_FDCWD, temp_name.c_str(), 0);
-    return WriteResult::kFailed;
+  if (!temp.RenameOver(leaf, &err)) return WriteResult::kFailed;
+  Io().Sync(folder.get());
+  // What another program appended to the old file in the moment before the rename goes on, at
+  // the end of the new file, behind whatever it may have appended there since.
+  const std::uint64_t old_size = StampOf(old).size;
+  if (old_size > expected.size) {
+    std::string late;
+    const int flags = fcntl(temp.fd(), F_GETFL);
+    if (ReadRange(old, expected.size, old_size - expected.size, &late) && flags >= 0 &&
+        fcntl(temp.fd(), F_SETFL, flags | O_APPEND) == 0) {
+      WriteAllAt(temp.fd(), late, -1);
+    }
   }
-  // Renaming changes the file's change time, so its state is taken after the rename.
-  if (Io().Stat(temp.get(), &st) != 0 || !temp.Close()) return WriteResult::kFailed;
-  *expected = ToStamp(st);
+  parts_->replaced = true;
   return WriteResult::kDone;
 }
 

@@ -35,29 +35,63 @@ inline bool operator!=(const FileStamp& a, const FileStamp& b) { return !(a == b
 // The state of `path`, following symbolic links. Only kind is set unless it is kRegular.
 FileStamp StatFile(const std::string& path);
 
-// Reads the whole regular file `path` into *content; *stamp is its state during the read.
+// Reads the whole regular file `path` into *content, holding a shared lock on it, so that a
+// write of another run of the tool is never seen half done; *stamp is its state during the read.
 // False when the file is missing, not a regular file or unreadable, and also, with *changed set,
 // when it changed while it was read (the caller may try again).
 bool ReadWholeFile(const std::string& path, std::string* content, FileStamp* stamp, bool* changed);
 
 enum class WriteResult {
   kDone,
-  kChanged,  // nothing written: the file is not in the state *expected describes
-  kFailed,   // the file cannot be written (its contents may be damaged if a write broke off)
+  kChanged,  // nothing written: the file is not in the state the caller expected
+  kFailed,   // the file cannot be written
 };
 
-// Writes `data` at `offset`; with `cut`, the file then ends right behind it. *expected is the
-// state the caller's copy describes. If its kind is kMissing the file is created (an empty file
-// that is already there counts as missing); otherwise the file must still be in that state.
-// On kDone, *expected holds the state after the write.
-WriteResult WriteAt(const std::string& path, FileStamp* expected, std::uint64_t offset,
-                    std::string_view data, bool cut);
+// The INI file, held for one item's write: open, locked exclusively (other runs of the tool
+// wait), and the file that its name leads to. A missing file is created empty. Closing it
+// releases the lock.
+//
+// Writes never put bytes where another program may just have put its own: an append goes to the
+// true end of the file, as the file has it at that moment; an edit in place writes only bytes
+// that are there already; everything else replaces the whole file through a temporary file,
+// after the file's state is checked once more right before the rename, and bytes that another
+// program appended in that moment are carried over. After each write, stamp() says whether the
+// file is exactly what the writer expects.
+class LockedFile {
+ public:
+  LockedFile() = default;
+  ~LockedFile();
+  LockedFile(const LockedFile&) = delete;
+  LockedFile& operator=(const LockedFile&) = delete;
 
-// Replaces the existing file's whole contents by `contents`: writes a temporary file beside it
-// and renames that over it, so that the file is always either old or new. Permission bits are
-// kept; a symbolic link stays and its target is replaced. The file must be writable and in the
-// state *expected; on kDone, *expected holds the new state.
-WriteResult ReplaceContents(const std::string& path, FileStamp* expected,
-                            std::string_view contents);
+  // kFailed when the file cannot be opened for writing or is not a regular file.
+  WriteResult Open(const std::string& path);
+
+  // The file's state now.
+  FileStamp stamp() const;
+
+  // The first `size` bytes of the file (the whole file as stamp() saw it, even when another
+  // program has appended since); false when they cannot be read.
+  bool Read(std::uint64_t size, std::string* bytes) const;
+
+  // Appends `bytes` to a file that ends at `expected_end` (kChanged, with nothing written, when
+  // it does not); *at is the offset where they landed, which differs from `expected_end` when
+  // another program appended in the very moment. A write that breaks off (a full disk, a size
+  // limit) is undone, and the result is kFailed.
+  WriteResult Append(std::string_view bytes, std::uint64_t expected_end, std::uint64_t* at);
+
+  // Writes `bytes` over as many bytes of the file at `offset`.
+  WriteResult Overwrite(std::uint64_t offset, std::string_view bytes);
+
+  // Replaces the whole file by `contents`, given the state the caller read it in: kChanged, with
+  // nothing written, when it is no longer in that state. The file keeps its owner and mode as
+  // far as this user may give them (see GiveAttributesOf); a symbolic link stays and its target
+  // is replaced. Afterwards this holds the new file, still locked.
+  WriteResult Replace(std::string_view contents, const FileStamp& expected);
+
+ private:
+  struct Parts;
+  Parts* parts_ = nullptr;
+};
 
 }  // namespace inifile

@@ -3,7 +3,6 @@
 // there, as a killed run would.
 #include <dirent.h>
 #include <fcntl.h>
-#include <grp.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -22,6 +21,7 @@
 #include "platform/journal.h"
 #include "platform/posix-temp.h"
 #include "tests/FaultyIo.h"
+#include "tests/Processes.h"
 #include "tests/TestFiles.h"
 
 namespace {
@@ -80,25 +80,6 @@ class DataFileTest : public ::testing::Test {
     names.erase("..");
     return names;
   }
-  // Runs `action` in a child process with `io` in place of the system calls; the child's
-  // wait status.
-  static int InChild(PosixIo* io, const std::function<void()>& action) {
-    pid_t pid = fork();
-    if (pid == 0) {
-      InstallTempFileCleanup();
-      ScopedIo scoped(io);
-      try {
-        action();
-      } catch (...) {
-        _exit(3);
-      }
-      _exit(0);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return status;
-  }
-
   TempDir dir_;
   std::string product_ = dir_ / "Framekeep";
   std::string data_ = product_ + "/Targets.DAT";
@@ -283,27 +264,6 @@ TEST_F(DataFileTest, OnlyRegularFilesAreDataFiles) {
 }
 
 // ---- Owners and modes ----
-
-// Runs `action` in a child process as the user nobody with the given groups.
-int AsNobody(const std::vector<gid_t>& groups, const std::function<void()>& action) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (setgroups(groups.size(), groups.data()) != 0 || setegid(65534) != 0 ||
-        seteuid(65534) != 0) {
-      _exit(4);
-    }
-    try {
-      action();
-    } catch (const ToolError& e) {
-      std::fprintf(stderr, "%s: %s\n", e.Kind(), e.Message().c_str());
-      _exit(3);
-    }
-    _exit(0);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-}
 
 TEST_F(DataFileTest, OwnersAndModesAreKept) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to own files of other users";

@@ -1,6 +1,12 @@
 #include "platform/ini-engine.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <set>
 
 #include <cctype>
 #include <chrono>
@@ -11,6 +17,9 @@
 #include <random>
 #include <string>
 #include <system_error>
+
+#include "tests/FaultyIo.h"
+#include "tests/Processes.h"
 
 namespace fs = std::filesystem;
 
@@ -376,6 +385,116 @@ TEST_F(IniEngineTest, IndexAfterManyWritesMatchesAFreshRead) {
     std::string header = "[s" + std::to_string(s) + "]";
     EXPECT_EQ(text.find(header), text.rfind(header)) << header;
   }
+}
+
+// ---- Other writers of the same file ----
+
+// Another program appends a section at the exact moment between this engine's look at the file
+// and its append; then once more in the moment before the rename that puts the engine's line in
+// its place. Nothing of either is lost, and every item the engine wrote reads back.
+TEST_F(IniEngineTest, AnAppendOfAnotherProgramIsNeverLostOrMixedIn) {
+  ASSERT_TRUE(Write("Entry0", "a", "1"));
+  int appended = 0;
+  auto other_program_appends = [&] {
+    std::string section = "[Other" + std::to_string(appended++) + "]\r\nx=y\r\n";
+    int fd = open(file_.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_EQ(write(fd, section.data(), section.size()), static_cast<ssize_t>(section.size()));
+    close(fd);
+  };
+  FaultyIo io;
+  io.Before(FaultyIo::kWrite, "test.ini", 1, other_program_appends);
+  io.Before(FaultyIo::kRename, "test.ini", 1, other_program_appends);
+  {
+    ScopedIo scoped(&io);
+    ASSERT_TRUE(Write("Entry0", "b", "2"));
+    ASSERT_TRUE(Write("Entry1", "c", "3"));
+  }
+  EXPECT_EQ(appended, 2);
+  EXPECT_EQ(Get(),
+            "[Entry0]\r\na=1\r\nb=2\r\n[Other0]\r\nx=y\r\n[Other1]\r\nx=y\r\n"
+            "[Entry1]\r\nc=3\r\n");
+  // The engine's copy did not take the other program's change for its own.
+  EXPECT_EQ(Read("Other1", "x"), "y");
+  EXPECT_EQ(Read("Entry0", "b"), "2");
+}
+
+// A write holds the file locked from its look at the file to the end of its change: another
+// run of the tool that wants to write meanwhile waits, and then sees the change.
+TEST_F(IniEngineTest, WritersOfOneFileTakeTurns) {
+  ASSERT_TRUE(Write("S", "k", "1"));
+  FaultyIo io;
+  pid_t other = -1;
+  io.Before(FaultyIo::kWrite, "test.ini", 1, [&] {
+    // Another run of the tool starts its own write now, and must wait for this one.
+    other = fork();
+    if (other == 0) {
+      // Another process, with nothing of this one's open files.
+      for (int fd = 3; fd < 1024; ++fd) close(fd);
+      IniEngine engine;
+      _exit(engine.Write(file_, "S", "j", "2") ? 0 : 1);
+    }
+    usleep(100000);
+    // Still waiting: the file is as this write found it.
+    EXPECT_EQ(Get(), "[S]\r\nk=1\r\n");
+  });
+  {
+    ScopedIo scoped(&io);
+    ASSERT_TRUE(Write("S", "m", "3"));
+  }
+  int status = 0;
+  waitpid(other, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Get(), "[S]\r\nk=1\r\nm=3\r\nj=2\r\n");
+}
+
+// A whole-file rewrite stopped by a signal takes its temporary file along; one that a killed
+// run left is removed by the next rewrite, unless a run still holds it.
+TEST_F(IniEngineTest, RewritesLeaveNoTemporaryFiles) {
+  Put("[S]\r\nk=1\r\n[T]\r\n");
+  auto listing = [&] {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) names.insert(entry.path().filename());
+    return names;
+  };
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    FaultyIo io;
+    io.Before(FaultyIo::kSync, "/.test.ini.", 1, [signal] { raise(signal); });
+    int status = InChild(&io, [&] { engine_->Write(file_, "S", "k", "longer"); });
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+    EXPECT_EQ(listing(), std::set<std::string>{"test.ini"});
+  }
+  FaultyIo io;
+  io.Before(FaultyIo::kSync, "/.test.ini.", 1, [] { _exit(9); });
+  InChild(&io, [&] { engine_->Write(file_, "S", "k", "longer"); });
+  EXPECT_EQ(listing().size(), 2u);
+  EXPECT_EQ(Get(), "[S]\r\nk=1\r\n[T]\r\n");
+  ASSERT_TRUE(Write("S", "k", "22"));
+  EXPECT_EQ(listing(), std::set<std::string>{"test.ini"});
+  EXPECT_EQ(Get(), "[S]\r\nk=22\r\n[T]\r\n");
+}
+
+TEST_F(IniEngineTest, RewritesKeepOwnerGroupAndMode) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to own files of other users";
+  fs::permissions(dir_, fs::perms::all);
+  Put("[S]\r\nk=1\r\n[T]\r\n");
+  ASSERT_EQ(chown(file_.c_str(), 0, 50), 0);
+  ASSERT_EQ(chmod(file_.c_str(), 0660), 0);
+  // A member of the file's group rewrites it: the group stays, and so does the mode.
+  ASSERT_EQ(AsNobody({50}, [&] { IniEngine().Write(file_, "S", "k", "longer"); }), 0);
+  struct stat st;
+  ASSERT_EQ(stat(file_.c_str(), &st), 0);
+  EXPECT_EQ(Get(), "[S]\r\nk=longer\r\n[T]\r\n");
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 50u);
+  EXPECT_EQ(st.st_mode & 07777, 0660u);
+}
+
+// A named pipe or a device in the file's place reads as absent and cannot be written, at once.
+TEST_F(IniEngineTest, SpecialFilesReadAsAbsent) {
+  ASSERT_EQ(mkfifo(file_.c_str(), 0666), 0);
+  EXPECT_EQ(Read("S", "k"), "<absent>");
+  EXPECT_FALSE(Write("S", "k", "v"));
+  EXPECT_FALSE(engine_->Write("/dev/null", "S", "k", "v"));
 }
 
 }  // namespace

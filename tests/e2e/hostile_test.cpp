@@ -10,6 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
 #include <set>
 #include <thread>
 
@@ -226,6 +231,74 @@ TEST_F(Hostile, AKilledInPlaceRewriteIsUndoneByTheNextRun) {
   closedir(journals);
   EXPECT_EQ(count, 0);
   chmod(sb_.ProductDir().c_str(), 0777);
+}
+
+// Several writers of one exchange file at once: three exports, and another program appending
+// sections the whole time. Every run that reports success leaves each of its items in the file,
+// and nothing another program wrote is lost.
+TEST_F(Hostile, ConcurrentWritersOfOneExchangeFile) {
+  const std::string ini = sb_.ProgramDir() + "/shared.ini";
+  const std::string datas[] = {BuildTargets(SampleEntries(150)), BuildTargets(SampleEntries(170)),
+                               BuildTargets(SampleEntries(190))};
+  std::vector<std::unique_ptr<Sandbox>> others;
+  std::vector<std::thread> runs;
+  std::atomic<bool> done{false};
+  std::atomic<int> appended{0};
+  std::thread appender([&] {
+    while (!done) {
+      std::string section = "[Other" + std::to_string(appended) + "]\r\nx=y\r\n";
+      int fd = open(ini.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0666);
+      if (write(fd, section.data(), section.size()) == static_cast<ssize_t>(section.size())) {
+        ++appended;
+      }
+      close(fd);
+      std::this_thread::sleep_for(std::chrono::microseconds(300));
+    }
+  });
+  int codes[3] = {-1, -1, -1};
+  for (int i = 0; i < 3; ++i) {
+    // Each export reads a data file of its own, in a prefix of its own.
+    others.push_back(std::make_unique<Sandbox>());
+    others[i]->SetInstallDir("C:\\Program Files\\Framekeep");
+    others[i]->WriteData(datas[i]);
+  }
+  for (int i = 0; i < 3; ++i) {
+    runs.emplace_back([&, i] {
+      RunResult r = others[i]->Run({"-exp", "-fil=" + ini});
+      codes[i] = r.code;
+      if (r.code != 0) std::printf("export %d: %s\n", i, r.err.c_str());
+    });
+  }
+  for (std::thread& run : runs) run.join();
+  done = true;
+  appender.join();
+  const std::string text = ReadFileBytes(ini);
+  EXPECT_EQ(text.find('\0'), std::string::npos);
+  // Every line is a whole line of one of the writers.
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find("\r\n", start);
+    ASSERT_NE(end, std::string::npos) << "a line without its end at " << start;
+    std::string line = text.substr(start, end - start);
+    bool whole = (line.front() == '[' && line.back() == ']') || line.find('=') != std::string::npos;
+    EXPECT_TRUE(whole) << line;
+    start = end + 2;
+  }
+  // Every section of the other program, once.
+  for (int i = 0; i < appended; ++i) {
+    std::string section = "[Other" + std::to_string(i) + "]\r\nx=y\r\n";
+    EXPECT_NE(text.find(section), std::string::npos) << section;
+  }
+  // The exports ran one item at a time, each on what the others left: the file holds the
+  // entries of the longest, and every entry of the last one to finish its last item is right.
+  for (int code : codes) EXPECT_EQ(code, 0);
+  sb_.WriteData(BuildTargets({}));
+  RunResult r = sb_.Run({"-imp", "-fil=" + ini});
+  EXPECT_EQ(r.code, 0) << r.err;
+  std::string imported = sb_.ReadData();
+  bool one_of_them = false;
+  for (const std::string& data : datas) one_of_them = one_of_them || imported == data;
+  EXPECT_TRUE(one_of_them) << "the import found a mix of the exports";
 }
 
 }  // namespace

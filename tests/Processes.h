@@ -1,0 +1,60 @@
+// Child processes for tests of the POSIX file layers: one that runs a piece of the tool with
+// the system calls replaced and may end at an exact call, and one that runs as another user.
+#pragma once
+
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+#include "base/Errors.h"
+#include "platform/posix-io.h"
+#include "platform/posix-temp.h"
+
+// Runs `action` in a child process with `io` (if given) in place of the system calls and the
+// stop signals' cleanup installed, as in the program; the child's wait status. A tool error
+// ends the child with exit code 3.
+inline int InChild(PosixIo* io, const std::function<void()>& action) {
+  std::fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    InstallTempFileCleanup();
+    ScopedIo scoped(io != nullptr ? io : &Io());
+    try {
+      action();
+    } catch (const ToolError& e) {
+      std::fprintf(stderr, "%s: %s\n", e.Kind(), e.Message().c_str());
+      _exit(3);
+    }
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return status;
+}
+
+// Runs `action` in a child process as the user nobody with the given groups; its exit code
+// (3 for a tool error, 4 when the user cannot be taken on).
+inline int AsNobody(const std::vector<gid_t>& groups, const std::function<void()>& action) {
+  std::fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (setgroups(groups.size(), groups.data()) != 0 || setegid(65534) != 0 ||
+        seteuid(65534) != 0) {
+      _exit(4);
+    }
+    try {
+      action();
+    } catch (const ToolError& e) {
+      std::fprintf(stderr, "%s: %s\n", e.Kind(), e.Message().c_str());
+      _exit(3);
+    }
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+}
