@@ -7,6 +7,7 @@
 
 #include "base/Ascii.h"
 #include "platform/ini-file.h"
+#include "platform/ini-text.h"
 
 namespace {
 
@@ -22,8 +23,9 @@ constexpr size_t kMaxValueLength = 2047;
 // A write that finds the file changed under it by another program starts again from the new
 // contents, a few times at most.
 constexpr int kWriteAttempts = 8;
-constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kNoChars;
+// The code page of locales without an ANSI one: UTF-8.
+constexpr unsigned kUtf8CodePage = 65001;
 
 using ascii::EqualNoCase;
 using ascii::Lower;
@@ -125,10 +127,17 @@ struct Section {
 
 // The file as last seen, with an index of its sections and keys. Keys are found through the
 // offsets of their lines, so the index holds no copies of names.
+//
+// The copy is the file's text as 8-bit text: an ANSI or UTF-8 file as its bytes, a UTF-16 file
+// turned into UTF-8 (ini-text.h).
 struct FileCopy {
   bool valid = false;
   std::string path;
   FileStamp stamp;
+  IniEncoding encoding = IniEncoding::kAnsi;
+  std::string mark;             // a UTF-16 file's byte-order mark, which is not in `content`
+  std::string odd;              // a UTF-16 file's odd last byte, no part of its text
+  std::uint64_t file_size = 0;  // the file's size as the copy describes it
   std::string content;
   size_t body = 0;                // behind a UTF-8 byte-order mark
   std::string_view eol = "\r\n";  // the line end that added lines get
@@ -149,12 +158,15 @@ bool IsSectionLine(std::string_view line, std::string_view* name) {
   if (line.empty() || line.front() != '[') return false;
   size_t close = line.rfind(']');
   if (close == 0 || close == std::string_view::npos) return false;
-  *name = Trim(line.substr(1, close - 1));
+  *name = CutAtNul(Trim(line.substr(1, close - 1)));
   return true;
 }
 
-// The key of a trimmed line that is not a section line.
-std::string_view KeyOf(std::string_view line) { return Trim(line.substr(0, line.find('='))); }
+// The key of a trimmed line that is not a section line. Names end at a NUL, as in the Windows
+// calls, which take them as C strings; what stands before the NUL keeps its blanks.
+std::string_view KeyOf(std::string_view line) {
+  return CutAtNul(Trim(line.substr(0, line.find('='))));
+}
 
 std::string_view SectionNameAt(const FileCopy& s, std::uint32_t index) {
   std::string_view name;
@@ -215,7 +227,6 @@ void IndexLines(FileCopy* s, size_t from, size_t to) {
 
 void IndexAll(FileCopy* s) {
   const std::string& c = s->content;
-  s->body = c.compare(0, kUtf8Bom.size(), kUtf8Bom) == 0 ? kUtf8Bom.size() : 0;
   size_t first_end = c.find_first_of("\r\n", s->body);
   if (first_end == std::string::npos || c.compare(first_end, 2, "\r\n") == 0) {
     s->eol = "\r\n";
@@ -229,6 +240,35 @@ void IndexAll(FileCopy* s) {
   IndexLines(s, s->body, c.size());
 }
 
+// Takes the file's bytes into the copy, in the encoding they tell.
+void Load(FileCopy* s, std::string raw) {
+  std::size_t mark = 0;
+  s->encoding = DetectEncoding(raw, &mark);
+  s->file_size = raw.size();
+  s->odd.clear();
+  if (s->encoding == IniEncoding::kUtf16Le || s->encoding == IniEncoding::kUtf16Be) {
+    s->mark = raw.substr(0, mark);
+    if ((raw.size() - mark) % 2 != 0) s->odd = raw.substr(raw.size() - 1);
+    s->content = Utf16ToText(std::string_view(raw).substr(mark, raw.size() - mark - s->odd.size()),
+                             s->encoding == IniEncoding::kUtf16Be);
+    s->body = 0;
+  } else {
+    s->mark.clear();
+    s->content.swap(raw);
+    s->body = mark;
+  }
+  IndexAll(s);
+}
+
+bool IsUtf16(const FileCopy& s) {
+  return s.encoding == IniEncoding::kUtf16Le || s.encoding == IniEncoding::kUtf16Be;
+}
+
+// The file's bytes of text of the copy.
+std::string FileBytes(const FileCopy& s, std::string_view text) {
+  return IsUtf16(s) ? TextToUtf16(text, s.encoding == IniEncoding::kUtf16Be) : std::string(text);
+}
+
 // Brings the copy up to date with the file `path`: reads it again unless its stamp is the one
 // the copy was taken from. False when something is there that cannot be read.
 bool Refresh(FileCopy& s, const std::string& path) {
@@ -239,9 +279,10 @@ bool Refresh(FileCopy& s, const std::string& path) {
   if (now.kind == FileKind::kOther || now.size > kMaxFileSize) return false;
   bool read = false;
   bool changed = now.kind == FileKind::kRegular;
+  std::string raw;
   // A file that changes while it is read is read again, a few times at most.
   for (int attempt = 0; attempt < 3 && changed && !read; ++attempt) {
-    read = inifile::ReadWholeFile(path, &s.content, &s.stamp, &changed);
+    read = inifile::ReadWholeFile(path, &raw, &s.stamp, &changed);
   }
   if (read && s.stamp.size > kMaxFileSize) return false;
   if (!read) {
@@ -249,10 +290,10 @@ bool Refresh(FileCopy& s, const std::string& path) {
     if (now.kind == FileKind::kRegular && inifile::StatFile(path).kind != FileKind::kMissing) {
       return false;
     }
-    s.content.clear();
+    raw.clear();
     s.stamp = FileStamp();
   }
-  IndexAll(&s);
+  Load(&s, std::move(raw));
   s.valid = true;
   return true;
 }
@@ -323,9 +364,11 @@ bool PlanEdit(const FileCopy& s, std::string_view section, std::string_view key,
     edit->pos = p;
   }
   AppendKeyLine(&edit->text, key, value, s.eol);
-  // A key line at the very start of the file must not begin with the bytes of a UTF-8
+  // A key line at the very start of an 8-bit file must not begin with the bytes of a
   // byte-order mark, which reading would take for one: it goes behind an empty line.
-  if (edit->pos == 0 && edit->text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+  size_t mark = 0;
+  if (edit->pos == 0 && s.encoding == IniEncoding::kAnsi &&
+      DetectEncoding(edit->text, &mark) != IniEncoding::kAnsi) {
     edit->text.insert(0, s.eol);
   }
   return true;
@@ -375,15 +418,26 @@ std::string Edited(const std::string& c, const Edit& edit) {
   return next;
 }
 
-// Takes the copy to the file as `file` has it now, unless the copy is of that very state.
+// Takes the copy to the file as `file` has it now, unless the copy is of that very state. The
+// bytes `stray` left by the last attempt are taken out again if they are still there as written;
+// then *cleaned holds the file without them, and the copy is the file as it is.
 bool Catch(FileCopy& s, const std::string& path, const inifile::LockedFile& file,
-           const FileStamp& now) {
-  if (s.valid && s.path == path && s.stamp == now) return true;
+           const FileStamp& now, const Stray& stray, FileCopy* cleaned, bool* has_cleaned) {
+  *has_cleaned = false;
+  if (s.valid && s.path == path && s.stamp == now && !stray.active) return true;
   s.valid = false;
   s.path = path;
-  if (now.size > kMaxFileSize || !file.Read(now.size, &s.content)) return false;
+  std::string raw;
+  if (now.size > kMaxFileSize || !file.Read(now.size, &raw)) return false;
+  if (stray.active &&
+      raw.compare(static_cast<size_t>(stray.at), stray.bytes.size(), stray.bytes) == 0) {
+    std::string without = raw;
+    without.erase(static_cast<size_t>(stray.at), stray.bytes.size());
+    Load(cleaned, std::move(without));
+    *has_cleaned = true;
+  }
+  Load(&s, std::move(raw));
   s.stamp = now;
-  IndexAll(&s);
   s.valid = true;
   return true;
 }
@@ -392,47 +446,72 @@ bool Catch(FileCopy& s, const std::string& path, const inifile::LockedFile& file
 // write made it; a file that another program changed at the same time is read afresh next time.
 void Adopt(FileCopy& s, const inifile::LockedFile& file) {
   FileStamp after = file.stamp();
-  if (after.kind == FileKind::kRegular && after.size == s.content.size()) {
+  if (after.kind == FileKind::kRegular && after.size == s.file_size) {
     s.stamp = after;
   } else {
     s.valid = false;
   }
 }
 
+// An 8-bit name or value of the tool's as the copy's text: as it is for an ANSI file, in UTF-8
+// for a Unicode one.
+std::string Text(const FileCopy& s, std::string_view ansi, unsigned code_page) {
+  if (s.encoding == IniEncoding::kAnsi) return std::string(ansi);
+  return AnsiToText(ansi, code_page);
+}
+
+// A value as GetPrivateProfileStringA gives it into its buffer of 2048 characters: freed of one
+// enclosing quote pair, at most 2047 characters. The copy into the buffer comes first and the
+// quote goes after it, so that a quoted value whose inside has exactly 2047 characters loses
+// its last one, as it does there.
+template <typename View>
+View Unquoted(View v) {
+  if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]) {
+    View inside = v.substr(1);  // with the closing quote
+    View copy = inside.substr(0, kMaxValueLength);
+    if (inside.size() <= kMaxValueLength + 1) copy.remove_suffix(1);
+    return copy;
+  }
+  return v.substr(0, kMaxValueLength);
+}
+
 }  // namespace
 
 struct IniEngine::Snapshot : FileCopy {};
 
-IniEngine::IniEngine() : file_(std::make_unique<Snapshot>()) {}
+IniEngine::IniEngine() : IniEngine(AnsiCodePage()) {}
+IniEngine::IniEngine(unsigned code_page)
+    : file_(std::make_unique<Snapshot>()), code_page_(code_page) {}
 IniEngine::~IniEngine() = default;
 
 bool IniEngine::Read(const std::string& file, const std::string& section, const std::string& key,
                      std::string* value) {
   if (!Refresh(*file_, file)) return false;
   const FileCopy& s = *file_;
-  std::string_view section_name = Trim(CutAtNul(section));
+  std::string section_name = Text(s, Trim(CutAtNul(section)), code_page_);
   std::uint32_t index = FindSection(s, section_name, HashNoCase(section_name, 0));
   if (index == kNone) return false;
-  std::string_view key_name = Trim(CutAtNul(key));
+  std::string key_name = Text(s, Trim(CutAtNul(key)), code_page_);
   std::uint32_t line_start = FindKey(s, index, key_name, HashKey(index, key_name));
   if (line_start == kNone) return false;
   std::string_view line = LineText(s.content, line_start);
   size_t eq = line.find('=');
   if (eq == std::string_view::npos) return false;
   std::string_view found = CutAtNul(Trim(line.substr(eq + 1)));
-  if (found.size() >= 2 && (found.front() == '"' || found.front() == '\'') &&
-      found.back() == found.front()) {
-    found = found.substr(1, found.size() - 2);
+  if (s.encoding == IniEncoding::kAnsi && code_page_ != kUtf8CodePage) {
+    *value = std::string(Unquoted(found));
+  } else {
+    std::u16string units = TextToUnits(found, IsUtf16(s));
+    *value = UnitsToAnsi(Unquoted(std::u16string_view(units)), code_page_);
   }
-  value->assign(found.substr(0, kMaxValueLength));
   return true;
 }
 
 bool IniEngine::Write(const std::string& file, const std::string& section, const std::string& key,
                       const std::string& value) {
-  std::string_view section_name = Trim(CutAtNul(section));
-  std::string_view key_name = Trim(CutAtNul(key));
-  std::string_view new_value = TrimLeft(CutAtNul(value));
+  const std::string_view ansi_section = Trim(CutAtNul(section));
+  const std::string_view ansi_key = Trim(CutAtNul(key));
+  const std::string_view ansi_value = TrimLeft(CutAtNul(value));
   FileCopy& s = *file_;
   Stray stray;
   // Each attempt holds the file locked from its look at the file to the end of its write, so
@@ -444,42 +523,39 @@ bool IniEngine::Write(const std::string& file, const std::string& section, const
       return false;
     }
     const FileStamp now = locked.stamp();
-    if (!Catch(s, file, locked, now)) return false;
-
-    // A stray of the last attempt comes out again if it is still there as it was written.
-    FileCopy* plan = &s;
     FileCopy cleaned;
-    if (stray.active &&
-        s.content.compare(static_cast<size_t>(stray.at), stray.bytes.size(), stray.bytes) == 0) {
-      cleaned.content = s.content;
-      cleaned.content.erase(static_cast<size_t>(stray.at), stray.bytes.size());
-      IndexAll(&cleaned);
-      plan = &cleaned;
-    }
+    bool has_cleaned = false;
+    if (!Catch(s, file, locked, now, stray, &cleaned, &has_cleaned)) return false;
     stray.active = false;
+    FileCopy& plan = has_cleaned ? cleaned : s;
 
     Edit edit;
-    const bool change = PlanEdit(*plan, section_name, key_name, new_value, &edit);
-    if (!change && plan == &s) return true;
-    if (plan->content.size() - edit.erase + edit.text.size() > kMaxFileSize) return false;
+    const bool change =
+        PlanEdit(plan, Text(plan, ansi_section, code_page_), Text(plan, ansi_key, code_page_),
+                 Text(plan, ansi_value, code_page_), &edit);
+    if (!change && !has_cleaned) return true;
+    if (plan.content.size() - edit.erase + edit.text.size() > kMaxFileSize) return false;
+    const bool in_bytes = !IsUtf16(s);
 
-    if (plan == &s && edit.erase == 0 && edit.pos == s.content.size()) {
+    if (!has_cleaned && edit.erase == 0 && edit.pos == s.content.size() && s.odd.empty()) {
       // An append: at the true end of the file.
+      const std::string bytes = FileBytes(s, edit.text);
       std::uint64_t at = 0;
-      WriteResult result = locked.Append(edit.text, now.size, &at);
+      WriteResult result = locked.Append(bytes, now.size, &at);
       if (result != WriteResult::kDone) {
         s.valid = false;
         if (result == WriteResult::kChanged) continue;
         return false;
       }
       if (at != now.size) {
-        stray = Stray{true, at, edit.text};
+        stray = Stray{true, at, bytes};
         s.valid = false;
         continue;
       }
       s.content.append(edit.text);
+      s.file_size += bytes.size();
       IndexLines(&s, edit.pos, s.content.size());
-    } else if (plan == &s && edit.text.size() == edit.erase) {
+    } else if (!has_cleaned && in_bytes && edit.text.size() == edit.erase) {
       // The same number of bytes, in place.
       if (locked.Overwrite(edit.pos, edit.text) != WriteResult::kDone) {
         s.valid = false;
@@ -487,13 +563,22 @@ bool IniEngine::Write(const std::string& file, const std::string& section, const
       }
       s.content.replace(edit.pos, edit.erase, edit.text);
     } else {
-      std::string next = change ? Edited(plan->content, edit) : plan->content;
-      WriteResult result = locked.Replace(next, now);
+      std::string next = change ? Edited(plan.content, edit) : plan.content;
+      std::string bytes = IsUtf16(plan) ? plan.mark + FileBytes(plan, next) + plan.odd : next;
+      WriteResult result = locked.Replace(bytes, now);
       s.valid = false;
       if (result == WriteResult::kFailed) return false;
       if (result == WriteResult::kChanged) continue;
-      s.content.swap(next);
-      if (plan != &s || !ShiftIndex(&s, edit)) IndexAll(&s);
+      if (has_cleaned) {
+        s = std::move(cleaned);
+        s.path = file;
+        s.content.swap(next);
+        IndexAll(&s);
+      } else {
+        s.content.swap(next);
+        if (!ShiftIndex(&s, edit)) IndexAll(&s);
+      }
+      s.file_size = bytes.size();
       s.valid = true;
     }
     Adopt(s, locked);

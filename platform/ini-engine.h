@@ -19,7 +19,10 @@
 
 class IniEngine {
  public:
+  // With the ANSI code page of the user's locale, or the one given, for the files with a
+  // byte-order mark (ini-text.h).
   IniEngine();
+  explicit IniEngine(unsigned code_page);
   ~IniEngine();
   IniEngine(const IniEngine&) = delete;
   IniEngine& operator=(const IniEngine&) = delete;
@@ -42,4 +45,5 @@ class IniEngine {
  private:
   struct Snapshot;
   std::unique_ptr<Snapshot> file_;
+  unsigned code_page_;
 };
