@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 struct LocaleCodePages {
   unsigned code_page;
@@ -10,9 +11,18 @@ struct LocaleCodePages {
 extern const LocaleCodePages kLocaleCodePages[];
 extern const std::size_t kLocaleCodePageCount;
 
-struct BestFit {
-  char16_t character;
+struct ExtraByte {
+  unsigned code_page;
   unsigned char byte;
+  char16_t character;
 };
-extern const BestFit kBestFit1252[];
-extern const std::size_t kBestFit1252Count;
+extern const ExtraByte kExtraBytes[];
+extern const std::size_t kExtraByteCount;
+
+struct BestFits {
+  unsigned code_page;
+  const std::uint32_t* fits;  // character << 8 | byte
+  std::size_t count;
+};
+extern const BestFits kBestFits[];
+extern const std::size_t kBestFitsCount;

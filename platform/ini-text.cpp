@@ -151,12 +151,20 @@ SingleByte MakeSingleByte(unsigned code_page) {
         unit = static_cast<char16_t>(b);
       }
     }
+    for (std::size_t i = 0; i < kExtraByteCount; ++i) {
+      if (kExtraBytes[i].code_page == code_page && kExtraBytes[i].byte == b) {
+        unit = kExtraBytes[i].character;
+      }
+    }
     table.of_byte[b] = unit;
     if (unit != kReplacement) table.of_character.emplace(unit, static_cast<unsigned char>(b));
   }
-  if (code_page == 1252) {
-    for (std::size_t i = 0; i < kBestFit1252Count; ++i) {
-      table.of_character.emplace(kBestFit1252[i].character, kBestFit1252[i].byte);
+  for (std::size_t i = 0; i < kBestFitsCount; ++i) {
+    if (kBestFits[i].code_page != code_page) continue;
+    for (std::size_t k = 0; k < kBestFits[i].count; ++k) {
+      std::uint32_t fit = kBestFits[i].fits[k];
+      table.of_character.emplace(static_cast<char16_t>(fit >> 8),
+                                 static_cast<unsigned char>(fit & 0xFF));
     }
   }
   return table;

@@ -1,6 +1,7 @@
 // The real program, run in a throw-away installation: output bytes, error
 // reports, exit codes and files. Every case runs natively and, where Wine and
 // Keepxfer.exe are here, as the Windows program under Wine.
+#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +11,21 @@
 #include "tests/e2e/Sandbox.h"
 
 namespace {
+
+// `text` from one encoding into another, through the C library.
+std::string Recode(const std::string& text, const char* from, const char* to) {
+  iconv_t cd = iconv_open(to, from);
+  std::string out(text.size() * 4 + 16, '\0');
+  char* in_p = const_cast<char*>(text.data());
+  std::size_t in_left = text.size();
+  char* out_p = &out[0];
+  std::size_t out_left = out.size();
+  std::size_t r = iconv(cd, &in_p, &in_left, &out_p, &out_left);
+  iconv_close(cd);
+  EXPECT_NE(r, static_cast<std::size_t>(-1)) << "cannot recode from " << from << " to " << to;
+  out.resize(out.size() - out_left);
+  return out;
+}
 
 const std::string kBanner = "\r\nFramekeep Export/Import 1.32  https://framekeep.example/\r\n";
 const std::string kUsage =
@@ -299,6 +315,43 @@ TEST_P(Cli, NamesThatReadingWouldChangeComeBackExactly) {
   sb_->WriteData(BuildTargets({}));
   ASSERT_EQ(sb_->Run({"-imp", "-fil=names.ini"}).code, 0);
   EXPECT_TRUE(sb_->ReadData() == data);
+}
+
+// An editor saves the exchange file as UTF-8 with a byte-order mark, or as UTF-16 ("Unicode"):
+// the import reads the names in the Windows code page again, and a second export into the file
+// keeps its encoding; the data file comes back byte for byte.
+TEST_P(Cli, RoundTripsThroughUnicodeExchangeFiles) {
+  std::string data = BuildTargets({MakeEntry("Caf\xE9 \x80 Gr\xF6\xDF"
+                                             "e",
+                                             "Fen\xEAtre", 1, 2, 1, 10, 20, 30, 40),
+                                   MakeEntry("plain", "\xC4rger", 5, 0, 0, 1, 2, 3, 4)});
+  Install(data);
+  ASSERT_EQ(sb_->Run({"-exp", "-fil=rules.ini"}).code, 0);
+  const std::string path = sb_->ProgramDir() + "/rules.ini";
+  const std::string ansi = ReadFileBytes(path);
+  for (const char* encoding : {"UTF-8", "UTF-16LE", "UTF-16BE"}) {
+    SCOPED_TRACE(encoding);
+    // As the editor writes it: the text in the encoding, behind its byte-order mark.
+    std::string mark = std::string(encoding) == "UTF-8"      ? "\xEF\xBB\xBF"
+                       : std::string(encoding) == "UTF-16LE" ? "\xFF\xFE"
+                                                             : "\xFE\xFF";
+    WriteFileBytes(path, mark + Recode(ansi, "CP1252", encoding));
+    sb_->WriteData(BuildTargets({}));
+    RunResult r = sb_->Run({"-imp", "-fil=rules.ini"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(sb_->ReadData() == data);
+    // Exported again into it, with a change: still a file of its encoding.
+    sb_->WriteData(BuildTargets({MakeEntry("Caf\xE9 \x80 Gr\xF6\xDF"
+                                           "e",
+                                           "Fen\xEAtre", 1, 2, 1, 10, 20, 30, 41),
+                                 MakeEntry("plain", "\xC4rger", 5, 0, 0, 1, 2, 3, 4)}));
+    ASSERT_EQ(sb_->Run({"-exp", "-fil=rules.ini"}).code, 0);
+    std::string written = ReadFileBytes(path);
+    ASSERT_EQ(written.compare(0, mark.size(), mark), 0);
+    EXPECT_EQ(Recode(written.substr(mark.size()), encoding, "CP1252"),
+              ansi.substr(0, ansi.find("SizeVertical=40")) + "SizeVertical=41" +
+                  ansi.substr(ansi.find("SizeVertical=40") + 15));
+  }
 }
 
 TEST_P(Cli, BrokenStandardOutput) {
