@@ -4,8 +4,9 @@
 #include "app/Stop.h"
 #include "exchange/FramekeepU.h"
 #include "platform/files.h"
+#include "platform/running.h"
 
-bool IsProductRunning(const std::string&) { return false; }
+bool IsProductRunning(const std::string& installPath) { return IsProgramRunningFrom(installPath); }
 
 void DoExport(const std::string& dataFileName, const std::string& fileName) {
   std::int32_t count = ExportToIni(dataFileName, fileName);

@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
 #include "tests/TargetsBuilder.h"
 #include "tests/e2e/Sandbox.h"
 
@@ -410,6 +414,120 @@ TEST(WineWrittenRegistry, NativeProgramReadsIt) {
   EXPECT_EQ(r.out,
             kBanner + "  Location: C:\\PROGRAM FILES\\Framekeep\r\n  Targets.DAT version: OK\r\n");
   EXPECT_EQ(r.code, 0) << r.err;
+}
+
+}  // namespace
+
+// ---- The running-product guard ----
+
+#ifndef KEEPXFER_STAND_IN
+#define KEEPXFER_STAND_IN ""
+#endif
+
+namespace {
+
+// A stand-in for the product, run under Wine in `wine`'s prefix from the Windows path `program`
+// (where the stand-in is copied) until it is stopped.
+class RunningStandIn {
+ public:
+  RunningStandIn(const Sandbox& wine, const std::string& host_path, const std::string& program)
+      : ready_(wine.Root() + "/stand-in-ready") {
+    Check(std::system(("mkdir -p \"$(dirname '" + host_path +
+                       "')\" && cp '" KEEPXFER_STAND_IN "' '" + host_path + "'")
+                          .c_str()) == 0);
+    std::string windows_ready = "Z:" + ready_;
+    for (char& c : windows_ready) c = c == '/' ? '\\' : c;
+    thread_ = std::thread([this, &wine, program, windows_ready] {
+      RunOptions options;
+      options.timeout_seconds = 120;
+      Spawn({"/usr/lib/wine/wine", program, windows_ready, "90"},
+            {"WINEPREFIX=" + wine.Prefix(), "WINEDEBUG=-all"}, options, ready_ + ".out",
+            ready_ + ".err", nullptr);
+    });
+    for (int i = 0; i < 600 && !IsRegular(ready_); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    Check(IsRegular(ready_));
+  }
+  ~RunningStandIn() {
+    unlink(ready_.c_str());
+    thread_.join();
+  }
+
+ private:
+  static void Check(bool ok) {
+    if (!ok) ADD_FAILURE() << "the stand-in did not start";
+  }
+  std::string ready_;
+  std::thread thread_;
+};
+
+const std::string kRunning =
+    kBanner + "Cannot overwrite Framekeep's file while Framekeep is running!\r\n";
+
+class RunningProductWine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why = Sandbox::Unavailable(Flavour::kWine);
+    if (!why.empty()) GTEST_SKIP() << why;
+    if (!IsRegular(KEEPXFER_STAND_IN)) GTEST_SKIP() << "stand-in.exe is not built";
+    wine_ = std::make_unique<Sandbox>(Flavour::kWine);
+    wine_->SetInstallDir(kInstall);
+    wine_->WriteData(data_);
+    WriteFileBytes(wine_->ProgramDir() + "/in.ini", ini_);
+    WriteFileBytes(native_.ProgramDir() + "/in.ini", ini_);
+    wine_->FlushWineRegistry();
+  }
+  // The native program, reading the Wine prefix the stand-in runs in, or its own.
+  RunResult NativeImport(bool in_wines_prefix) {
+    RunOptions options;
+    if (in_wines_prefix) options.wrapper = {"env", "WINEPREFIX=" + wine_->Prefix()};
+    return native_.Run({"-imp", "-fil=in.ini"}, options);
+  }
+  RunResult WindowsImport() { return wine_->Run({"-imp", "-fil=in.ini"}); }
+
+  const std::string data_ = BuildTargets(SampleEntries(3));
+  const std::string ini_ =
+      "[Header]\r\nWord1=1\r\nWord3=3\r\nNumEntries=0\r\n[Defaults]\r\nDefaultPositionHorizontal="
+      "0\r\nDefaultPositionVertical=0\r\nDefaultSizeHorizontal=0\r\nDefaultSizeVertical=0\r\n";
+  std::unique_ptr<Sandbox> wine_;
+  Sandbox native_;
+};
+
+TEST_F(RunningProductWine, AnImportWaitsForTheProductToEnd) {
+  const std::string product = wine_->ProductDir() + "/Framekeep.exe";
+  {
+    RunningStandIn running(*wine_, product, kInstall + "\\Framekeep.exe");
+    RunResult r = WindowsImport();
+    EXPECT_EQ(r.out, kRunning);
+    EXPECT_EQ(r.code, 5);
+    r = NativeImport(true);
+    EXPECT_EQ(r.out, kRunning);
+    EXPECT_EQ(r.code, 5);
+    EXPECT_TRUE(wine_->ReadData() == data_);
+    // The other modes do not look.
+    EXPECT_EQ(wine_->Run({"-exp", "-fil=out.ini"}).code, 0);
+    // In another prefix, the product that runs is another installation's.
+    native_.SetInstallDir(kInstall);
+    native_.WriteData(data_);
+    r = NativeImport(false);
+    EXPECT_EQ(r.code, 0) << r.out;
+  }
+  // Once it has ended, the import goes ahead.
+  RunResult r = WindowsImport();
+  EXPECT_EQ(r.code, 0) << r.out;
+  EXPECT_TRUE(wine_->ReadData() == BuildTargets({}));
+}
+
+TEST_F(RunningProductWine, AProgramElsewhereIsNotTheProduct) {
+  // The same program file, started from another folder (also a folder within the installation's).
+  RunningStandIn running(*wine_, wine_->ProductDir() + "/sub/Framekeep.exe",
+                         kInstall + "\\sub\\Framekeep.exe");
+  RunResult r = WindowsImport();
+  EXPECT_EQ(r.code, 0) << r.out;
+  wine_->WriteData(data_);
+  r = NativeImport(true);
+  EXPECT_EQ(r.code, 0) << r.out;
 }
 
 }  // namespace
