@@ -1,6 +1,7 @@
 // Running programs on Windows: the process snapshot, and each process's image file name.
-#include <tlhelp32.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 
 #include <string>
 #include <vector>
