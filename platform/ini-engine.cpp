@@ -21,8 +21,8 @@ constexpr std::uint64_t kMaxFileSize = 0xFFFFFF00u;
 // GetPrivateProfileStringA with a 2048-character buffer returns at most this many.
 constexpr size_t kMaxValueLength = 2047;
 // A write that finds the file changed under it by another program starts again from the new
-// contents, a few times at most.
-constexpr int kWriteAttempts = 8;
+// contents, a few dozen times at most.
+constexpr int kWriteAttempts = 32;
 constexpr std::string_view kNoChars;
 // The code page of locales without an ANSI one: UTF-8.
 constexpr unsigned kUtf8CodePage = 65001;
@@ -425,6 +425,8 @@ bool Catch(FileCopy& s, const std::string& path, const inifile::LockedFile& file
            const FileStamp& now, const Stray& stray, FileCopy* cleaned, bool* has_cleaned) {
   *has_cleaned = false;
   if (s.valid && s.path == path && s.stamp == now && !stray.active) return true;
+  const bool same_file = s.path == path && s.stamp.kind == FileKind::kRegular &&
+                         s.stamp.device == now.device && s.stamp.inode == now.inode;
   s.valid = false;
   s.path = path;
   std::string raw;
@@ -436,7 +438,19 @@ bool Catch(FileCopy& s, const std::string& path, const inifile::LockedFile& file
     Load(cleaned, std::move(without));
     *has_cleaned = true;
   }
-  Load(&s, std::move(raw));
+  // A file that only grew behind the copy's last whole line (another program appended) is
+  // indexed from there; anything else is indexed afresh.
+  const std::string& c = s.content;
+  if (same_file && !IsUtf16(s) && raw.size() > c.size() && c.size() > s.body &&
+      IsLineEnd(c.back()) && c.find_first_of("\r\n") != c.size() - 1 &&
+      raw.compare(0, c.size(), c) == 0) {
+    const size_t from = c.size();
+    s.content.append(raw, from, std::string::npos);
+    s.file_size = raw.size();
+    IndexLines(&s, from, s.content.size());
+  } else {
+    Load(&s, std::move(raw));
+  }
   s.stamp = now;
   s.valid = true;
   return true;
