@@ -502,10 +502,18 @@ bool IniEngine::Read(const std::string& file, const std::string& section, const 
                      std::string* value) {
   if (!Refresh(*file_, file)) return false;
   const FileCopy& s = *file_;
-  std::string section_name = Text(s, Trim(CutAtNul(section)), code_page_);
+  // The names as the file's text: as they are in an ANSI file, converted in a Unicode one.
+  std::string_view section_name = Trim(CutAtNul(section));
+  std::string_view key_name = Trim(CutAtNul(key));
+  std::string section_text, key_text;
+  if (s.encoding != IniEncoding::kAnsi) {
+    section_text = Text(s, section_name, code_page_);
+    key_text = Text(s, key_name, code_page_);
+    section_name = section_text;
+    key_name = key_text;
+  }
   std::uint32_t index = FindSection(s, section_name, HashNoCase(section_name, 0));
   if (index == kNone) return false;
-  std::string key_name = Text(s, Trim(CutAtNul(key)), code_page_);
   std::uint32_t line_start = FindKey(s, index, key_name, HashKey(index, key_name));
   if (line_start == kNone) return false;
   std::string_view line = LineText(s.content, line_start);

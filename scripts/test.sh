@@ -3,7 +3,8 @@
 # natively and Keepxfer.exe for 32-bit Windows (in build/windows), and runs every test: the
 # native tests, the end-to-end cases against both programs, the Windows build's own tests and
 # the INI differential under Wine, then the whole suite again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and each fuzz target for a short while.
+# UndefinedBehaviorSanitizer, each fuzz target for a short while, and the release packages,
+# built and checked.
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/install-packages.sh cmake make g++ libgtest-dev googletest util-linux clang-format \
@@ -24,3 +25,6 @@ sh scripts/sanitize.sh
 
 echo "== fuzzing, ${FUZZ_SECONDS:-30} s a target =="
 sh scripts/fuzz.sh "${FUZZ_SECONDS:-30}"
+
+echo "== release packages =="
+sh scripts/package.sh

@@ -1,0 +1,57 @@
+#!/bin/sh
+# Builds the release packages, stripped, into dist/: Keepxfer-1.32-win32.zip (Keepxfer.exe,
+# 32-bit, and README.txt) and keepxfer-1.32-linux-x86_64.tar.gz (bin/keepxfer and its manual
+# page), then checks what they hold: the files, README.txt's CR LF line ends, the manual page,
+# and both programs' long help (Keepxfer.exe's under Wine).
+set -eu
+cd "$(dirname "$0")/.."
+sh scripts/install-packages.sh cmake make g++ g++-mingw-w64-i686-posix mingw-w64 \
+  wine64 wine32:i386 groff man-db zip unzip
+version=1.32
+rm -rf dist
+mkdir -p dist
+
+cmake --no-warn-unused-cli -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DKEEPXFER_TESTS=OFF \
+  -DKEEPXFER_WERROR=ON >/dev/null
+cmake --build build-release -j2 >/dev/null
+(cd build-release && cpack -B "$PWD/../dist" >/dev/null)
+cmake --no-warn-unused-cli -S . -B build-release-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
+  -DCMAKE_BUILD_TYPE=Release -DKEEPXFER_TESTS=OFF -DKEEPXFER_WERROR=ON >/dev/null
+cmake --build build-release-win -j2 >/dev/null
+(cd build-release-win && cpack -B "$PWD/../dist" >/dev/null)
+rm -rf dist/_CPack_Packages
+
+zip=dist/Keepxfer-$version-win32.zip
+tgz=dist/keepxfer-$version-linux-x86_64.tar.gz
+check() { "$@" || { echo "package check failed: $*" >&2; exit 1; }; }
+check test -f "$zip"
+check test -f "$tgz"
+check test "$(unzip -Z1 "$zip" | grep -v "/$" | sort | tr "\n" " ")" = \
+  "Keepxfer-$version-win32/Keepxfer.exe Keepxfer-$version-win32/README.txt "
+check test "$(tar -tzf "$tgz" | grep -v '/$' | sort | tr '\n' ' ')" = \
+  "keepxfer-$version-linux-x86_64/bin/keepxfer keepxfer-$version-linux-x86_64/share/man/man1/keepxfer.1 "
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+unzip -q "$zip" -d "$work"
+tar -xzf "$tgz" -C "$work"
+win=$work/Keepxfer-$version-win32
+lin=$work/keepxfer-$version-linux-x86_64
+# Every line of README.txt ends in CR LF.
+check test "$(grep -c . "$win/README.txt")" -gt 0
+check test "$(tr -cd '\n' <"$win/README.txt" | wc -c)" = "$(grep -c "$(printf '\r')\$" "$win/README.txt")"
+check test "$(tr -cd '\n' <"$win/README.txt" | wc -c)" = "$(tr -cd '\r' <"$win/README.txt" | wc -c)"
+# Both programs are stripped, Keepxfer.exe is 32-bit, and both give their long help.
+file_type() { od -An -tx1 -j "$2" -N "$3" "$1" | tr -d ' \n'; }
+check test "$(file_type "$lin/bin/keepxfer" 0 4)" = 7f454c46
+check test -z "$(nm "$lin/bin/keepxfer" 2>/dev/null | head -n 1)"
+pe=$(od -An -tu4 -j 60 -N 4 "$win/Keepxfer.exe" | tr -d ' ')
+check test "$(file_type "$win/Keepxfer.exe" $((pe + 4)) 2)" = 4c01
+"$lin/bin/keepxfer" -Hlp >"$work/native.txt"
+check grep -q "Command Line parameters" "$work/native.txt"
+WINEPREFIX="$work/wine" WINEDEBUG=-all /usr/lib/wine/wine "$win/Keepxfer.exe" -Hlp >"$work/exe.txt" 2>/dev/null
+check cmp -s "$work/native.txt" "$work/exe.txt"
+# The manual page has no warnings.
+check test -z "$(groff -z -man -ww "$lin/share/man/man1/keepxfer.1" 2>&1)"
+check test -z "$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$lin/share/man/man1/keepxfer.1" 2>&1 >/dev/null)"
+echo "packages: $zip $tgz"
