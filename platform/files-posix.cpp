@@ -14,6 +14,7 @@
 #include "platform/journal.h"
 #include "platform/posix-error.h"
 #include "platform/posix-fd.h"
+#include "platform/posix-path.h"
 #include "platform/posix-temp.h"
 #include "platform/wine-paths.h"
 
@@ -32,14 +33,6 @@ namespace {
 using State = DataFilePin::State;
 
 bool IsPermissionError(int err) { return err == EACCES || err == EPERM || err == EROFS; }
-
-std::string RealPath(const std::string& path) {
-  char* real = realpath(path.c_str(), nullptr);
-  if (real == nullptr) return path;
-  std::string result(real);
-  std::free(real);
-  return result;
-}
 
 void Split(const std::string& path, std::string* folder, std::string* leaf) {
   std::size_t slash = path.rfind('/');
@@ -69,21 +62,6 @@ Fd OpenPinned(const State& s, int flags) {
   if (Io().Stat(fd.get(), &st) != 0) RaiseErrno(errno);
   if (!S_ISREG(st.st_mode) || !SameFile(st, s)) RaiseInOutError(kAccessDenied);
   return fd;
-}
-
-bool ReadAll(int fd, std::string* bytes) {
-  struct stat st;
-  if (Io().Stat(fd, &st) != 0) return false;
-  bytes->resize(static_cast<std::size_t>(st.st_size));
-  std::size_t done = 0;
-  while (done < bytes->size()) {
-    ssize_t n = Io().PRead(fd, &(*bytes)[done], bytes->size() - done, static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  bytes->resize(done);
-  return true;
 }
 
 // Puts `bytes` in place of the open file's contents: space is reserved first, so that a full
@@ -178,13 +156,13 @@ void RecoverFromJournal(const State& s) {
   if (!journal.ok() || Io().Stat(journal.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
   std::string text;
   JournalRecord record;
-  if (!ReadAll(journal.get(), &text) || !DecodeJournal(text, &record) || record.path != s.path ||
+  if (!ReadWhole(journal.get(), &text) || !DecodeJournal(text, &record) || record.path != s.path ||
       record.volume != static_cast<std::uint64_t>(s.device) ||
       record.file != static_cast<std::uint64_t>(s.inode)) {
     return;
   }
   std::string current;
-  if (!ReadAll(OpenPinned(s, O_RDONLY).get(), &current)) RaiseErrno(errno);
+  if (!ReadWhole(OpenPinned(s, O_RDONLY).get(), &current)) RaiseErrno(errno);
   switch (JudgeDataFile(current, record)) {
     case JournalVerdict::kForeign:
       return;
@@ -204,7 +182,7 @@ void RewriteInPlace(const State& s, const std::string& bytes) {
   Fd file = OpenPinned(s, O_RDWR);
   const int fd = file.get();
   std::string old_bytes;
-  if (!ReadAll(fd, &old_bytes)) RaiseErrno(errno);
+  if (!ReadWhole(fd, &old_bytes)) RaiseErrno(errno);
   if (int err = WriteJournal(s, old_bytes, bytes)) RaiseErrno(err);
   if (int err = Overwrite(fd, bytes)) {
     // What could be written goes back; the journal stays for the next run should that fail.

@@ -12,6 +12,7 @@
 
 #include "platform/ini-file.h"
 #include "platform/posix-fd.h"
+#include "platform/posix-path.h"
 #include "platform/posix-temp.h"
 
 namespace inifile {
@@ -47,28 +48,6 @@ FileStamp StampOf(int fd) {
   return ToStamp(st);
 }
 
-bool ReadRange(int fd, std::uint64_t from, std::uint64_t size, std::string* bytes) {
-  bytes->resize(static_cast<std::size_t>(size));
-  std::size_t done = 0;
-  while (done < bytes->size()) {
-    ssize_t n =
-        Io().PRead(fd, &(*bytes)[done], bytes->size() - done, static_cast<off_t>(from + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  bytes->resize(done);
-  return done == size;
-}
-
-std::string RealPath(const std::string& path) {
-  char* real = realpath(path.c_str(), nullptr);
-  if (real == nullptr) return path;
-  std::string result(real);
-  free(real);
-  return result;
-}
-
 }  // namespace
 
 FileStamp StatFile(const std::string& path) {
@@ -90,7 +69,7 @@ bool ReadWholeFile(const std::string& path, std::string* content, FileStamp* sta
   Io().Lock(fd.get(), LOCK_SH);
   FileStamp before = StampOf(fd.get());
   char extra;
-  if (!ReadRange(fd.get(), 0, before.size, content) ||
+  if (!ReadAt(fd.get(), 0, before.size, content) ||
       Io().PRead(fd.get(), &extra, 1, static_cast<off_t>(before.size)) != 0 ||
       StampOf(fd.get()) != before) {
     *changed = true;
@@ -141,7 +120,7 @@ FileStamp LockedFile::stamp() const {
 }
 
 bool LockedFile::Read(std::uint64_t size, std::string* bytes) const {
-  return ReadRange(parts_->fd.get(), 0, size, bytes);
+  return ReadAt(parts_->fd.get(), 0, size, bytes);
 }
 
 namespace {
@@ -244,7 +223,7 @@ WriteResult LockedFile::Replace(std::string_view contents, const FileStamp& expe
   if (old_size > expected.size) {
     std::string late;
     const int flags = fcntl(temp.fd(), F_GETFL);
-    if (ReadRange(old, expected.size, old_size - expected.size, &late) && flags >= 0 &&
+    if (ReadAt(old, expected.size, old_size - expected.size, &late) && flags >= 0 &&
         fcntl(temp.fd(), F_SETFL, flags | O_APPEND) == 0) {
       WriteAllAt(temp.fd(), late, -1);
     }

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "platform/posix-io.h"
@@ -83,4 +84,27 @@ inline std::int64_t ReadFully(int fd, char* out, std::size_t size) {
     done += static_cast<std::size_t>(n);
   }
   return static_cast<std::int64_t>(done);
+}
+
+// Reads `size` bytes at `offset` into *bytes; false when the file holds fewer or cannot be read.
+inline bool ReadAt(int fd, std::uint64_t offset, std::uint64_t size, std::string* bytes) {
+  bytes->resize(static_cast<std::size_t>(size));
+  std::size_t done = 0;
+  while (done < bytes->size()) {
+    ssize_t n =
+        Io().PRead(fd, &(*bytes)[done], bytes->size() - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  bytes->resize(done);
+  return done == size;
+}
+
+// The whole file into *bytes, as large as it is now; false when it cannot be read.
+inline bool ReadWhole(int fd, std::string* bytes) {
+  struct stat st;
+  if (Io().Stat(fd, &st) != 0) return false;
+  ReadAt(fd, 0, static_cast<std::uint64_t>(st.st_size), bytes);
+  return true;
 }

@@ -11,9 +11,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "base/Ascii.h"
 #include "platform/posix-fd.h"
+#include "platform/posix-path.h"
 #include "platform/running.h"
+#include "platform/windows-folder.h"
 #include "platform/wine-paths.h"
 
 namespace {
@@ -39,14 +40,6 @@ std::string ReadLink(const std::string& path) {
   return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
 }
 
-std::string RealPath(const std::string& path) {
-  char* real = realpath(path.c_str(), nullptr);
-  if (real == nullptr) return path;
-  std::string result(real);
-  std::free(real);
-  return result;
-}
-
 // A value of a NUL-separated environment block.
 std::string EnvironmentValue(const std::string& block, const std::string& name) {
   std::size_t pos = 0;
@@ -59,11 +52,6 @@ std::string EnvironmentValue(const std::string& block, const std::string& name) 
     pos = end + 1;
   }
   return "";
-}
-
-std::string StripTrailingSlashes(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
 }
 
 // The prefix of a Wine process, as Wine finds it: WINEPREFIX, else ~/.wine.
@@ -86,18 +74,6 @@ bool IsWindowsPath(const std::string& path) {
          path.compare(0, 2, "\\\\") == 0;
 }
 
-// A Windows folder name for comparing: one kind of separator, none doubled or at the end.
-std::string FolderKey(const std::string& folder) {
-  std::string key;
-  for (char c : folder) {
-    char d = c == '/' ? '\\' : ascii::Lower(c);
-    if (d == '\\' && !key.empty() && key.back() == '\\') continue;
-    key += d;
-  }
-  while (!key.empty() && key.back() == '\\') key.pop_back();
-  return key;
-}
-
 std::string FolderOf(const std::string& path, char separator) {
   std::size_t cut = path.rfind(separator);
   return cut == std::string::npos ? std::string() : path.substr(0, cut);
@@ -107,7 +83,7 @@ std::string FolderOf(const std::string& path, char separator) {
 
 bool IsProgramRunningFrom(const std::string& folder) {
   const std::string prefix = RealPath(WinePrefix());
-  const std::string folder_key = FolderKey(folder);
+  const std::string folder_key = WindowsFolderKey(folder);
   // The same folder as this system names it, for programs started by a path of this system.
   ResolvedPath resolved = ResolveProductPath(folder);
   const std::string folder_path = resolved.error == 0 ? RealPath(resolved.path) : std::string();
@@ -134,7 +110,7 @@ bool IsProgramRunningFrom(const std::string& folder) {
       continue;
     }
     if (IsWindowsPath(program)) {
-      running = FolderKey(FolderOf(FolderKey(program), '\\')) == folder_key;
+      running = WindowsFolderKey(FolderOf(WindowsFolderKey(program), '\\')) == folder_key;
     } else if (!folder_path.empty()) {
       if (program[0] != '/') program = ReadLink(base + "/cwd") + "/" + program;
       running = FolderOf(RealPath(program), '/') == folder_path;

@@ -6,23 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "base/Ascii.h"
 #include "platform/running.h"
 #include "platform/win32-handle.h"
+#include "platform/windows-folder.h"
 
 namespace {
-
-// A folder name for comparing: one kind of separator, none doubled or at the end.
-std::string FolderKey(const std::string& folder) {
-  std::string key;
-  for (char c : folder) {
-    char d = c == '/' ? '\\' : ascii::Lower(c);
-    if (d == '\\' && !key.empty() && key.back() == '\\') continue;
-    key += d;
-  }
-  while (!key.empty() && key.back() == '\\') key.pop_back();
-  return key;
-}
 
 // The user a process runs as; empty when it cannot be told.
 std::vector<BYTE> UserOf(HANDLE process) {
@@ -47,7 +35,7 @@ bool SameUser(const std::vector<BYTE>& a, const std::vector<BYTE>& b) {
 }  // namespace
 
 bool IsProgramRunningFrom(const std::string& folder) {
-  const std::string wanted = FolderKey(folder);
+  const std::string wanted = WindowsFolderKey(folder);
   const std::vector<BYTE> me = UserOf(GetCurrentProcess());
   Handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot.ok()) return false;
@@ -62,7 +50,7 @@ bool IsProgramRunningFrom(const std::string& folder) {
     char name[MAX_PATH * 4];
     DWORD size = sizeof name;
     if (!QueryFullProcessImageNameA(process.get(), 0, name, &size)) continue;
-    std::string image = FolderKey(std::string(name, size));
+    std::string image = WindowsFolderKey(std::string(name, size));
     std::size_t cut = image.rfind('\\');
     if (cut != std::string::npos && image.substr(0, cut) == wanted) return true;
   }

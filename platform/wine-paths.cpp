@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/Errors.h"
+#include "platform/posix-path.h"
 
 namespace {
 
@@ -21,11 +22,6 @@ constexpr int kInvalidName = 123;
 std::string GetEnv(const char* name) {
   const char* value = std::getenv(name);
   return value ? value : "";
-}
-
-std::string StripTrailingSlashes(std::string path) {
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
 }
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }

@@ -14,15 +14,13 @@
 #include "platform/posix-io.h"
 #include "platform/posix-temp.h"
 
-// Runs `action` in a child process with `io` (if given) in place of the system calls and the
-// stop signals' cleanup installed, as in the program; the child's wait status. A tool error
-// ends the child with exit code 3.
-inline int InChild(PosixIo* io, const std::function<void()>& action) {
+// Runs `setup` then `action` in a child process; the child's wait status. A tool error ends the
+// child with exit code 3.
+inline int ForkAndRun(const std::function<void()>& setup, const std::function<void()>& action) {
   std::fflush(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
-    InstallTempFileCleanup();
-    ScopedIo scoped(io != nullptr ? io : &Io());
+    setup();
     try {
       action();
     } catch (const ToolError& e) {
@@ -36,25 +34,26 @@ inline int InChild(PosixIo* io, const std::function<void()>& action) {
   return status;
 }
 
+// Runs `action` in a child process with `io` in place of the system calls and the stop signals'
+// cleanup installed, as in the program; the child's wait status.
+inline int InChild(PosixIo* io, const std::function<void()>& action) {
+  return ForkAndRun([] { InstallTempFileCleanup(); },
+                    [&] {
+                      ScopedIo scoped(io != nullptr ? io : &Io());
+                      action();
+                    });
+}
+
 // Runs `action` in a child process as the user nobody with the given groups; its exit code
 // (3 for a tool error, 4 when the user cannot be taken on).
 inline int AsNobody(const std::vector<gid_t>& groups, const std::function<void()>& action) {
-  std::fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (setgroups(groups.size(), groups.data()) != 0 || setegid(65534) != 0 ||
-        seteuid(65534) != 0) {
-      _exit(4);
-    }
-    try {
-      action();
-    } catch (const ToolError& e) {
-      std::fprintf(stderr, "%s: %s\n", e.Kind(), e.Message().c_str());
-      _exit(3);
-    }
-    _exit(0);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
+  int status = ForkAndRun(
+      [&] {
+        if (setgroups(groups.size(), groups.data()) != 0 || setegid(65534) != 0 ||
+            seteuid(65534) != 0) {
+          _exit(4);
+        }
+      },
+      action);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
 }

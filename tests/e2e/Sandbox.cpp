@@ -299,11 +299,11 @@ RunOptions InSmallTmpfs(const std::string& dir, const std::string& size, const s
   return options;
 }
 
-RunOptions WithFault(const std::string& spec) {
+RunOptions WithFault(const std::string& fault) {
   RunOptions options;
   // A sanitized program wants its run time first; the interposer only wraps a few calls.
   const char* asan = std::getenv("ASAN_OPTIONS");
-  options.env = {"LD_PRELOAD=" KEEPXFER_FAULT_INTERPOSER, "KX_FAULT=" + spec,
+  options.env = {"LD_PRELOAD=" KEEPXFER_FAULT_INTERPOSER, "KX_FAULT=" + fault,
                  std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0"};
   return options;
 }
@@ -313,8 +313,8 @@ FaultPause::FaultPause(const std::string& dir) : dir_(dir) {
   Check(mkfifo((dir_ + "/resume").c_str(), 0600) == 0, "mkfifo");
 }
 
-RunOptions FaultPause::Options(const std::string& spec) const {
-  RunOptions options = WithFault(spec);
+RunOptions FaultPause::Options(const std::string& fault) const {
+  RunOptions options = WithFault(fault);
   options.env.push_back("KX_FAULT_DIR=" + dir_);
   return options;
 }

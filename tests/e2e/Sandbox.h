@@ -137,14 +137,14 @@ RunOptions InSmallTmpfs(const std::string& dir, const std::string& size, const s
                         const std::string& teardown);
 
 // Options that place a fault at an exact system call of the native program (see
-// fault-interposer.cpp): `spec` is <call>:<nth>:<action>[:<path part>].
-RunOptions WithFault(const std::string& spec);
+// fault-interposer.cpp): `fault` is <call>:<nth>:<action>[:<path part>].
+RunOptions WithFault(const std::string& fault);
 
 // For the fault action "pause": the program waits at the call until the test lets it go on.
 class FaultPause {
  public:
   explicit FaultPause(const std::string& dir);  // makes the two pipes in `dir`
-  RunOptions Options(const std::string& spec) const;
+  RunOptions Options(const std::string& fault) const;
   void AwaitReached();  // returns once the program is at the call
   void Resume();        // lets it go on
 

@@ -29,10 +29,10 @@ void Configure(void) {
   static int done;
   if (done) return;
   done = 1;
-  const char* spec = getenv("KX_FAULT");
-  if (spec == nullptr) return;
+  const char* fault = getenv("KX_FAULT");
+  if (fault == nullptr) return;
   char copy[600];
-  snprintf(copy, sizeof copy, "%s", spec);
+  snprintf(copy, sizeof copy, "%s", fault);
   char* fields[4] = {nullptr, nullptr, nullptr, nullptr};
   char* rest = copy;
   for (int i = 0; i < 4 && rest != nullptr; ++i) {
