@@ -319,15 +319,27 @@ RunOptions FaultPause::Options(const std::string& fault) const {
   return options;
 }
 
-void FaultPause::AwaitReached() {
-  int fd = open((dir_ + "/reached").c_str(), O_RDONLY);
+bool FaultPause::AwaitReached() {
+  // Opened without waiting for the program, which may never come to the call.
+  int fd = open((dir_ + "/reached").c_str(), O_RDONLY | O_NONBLOCK);
+  Check(fd >= 0, "open reached");
   char byte;
-  Check(fd >= 0 && read(fd, &byte, 1) == 1, "the program did not reach the call");
+  bool reached = false;
+  for (int tenth = 0; tenth < 300 && !reached; ++tenth) {
+    reached = read(fd, &byte, 1) == 1;
+    if (!reached) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
   close(fd);
+  return reached;
 }
 
 void FaultPause::Resume() {
-  int fd = open((dir_ + "/resume").c_str(), O_WRONLY);
+  // Opened without waiting, and written once the program has it open for reading.
+  int fd = -1;
+  for (int tenth = 0; tenth < 300 && fd < 0; ++tenth) {
+    fd = open((dir_ + "/resume").c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
   char byte = 1;
   Check(fd >= 0 && write(fd, &byte, 1) == 1, "resume");
   close(fd);

@@ -145,7 +145,7 @@ class FaultPause {
  public:
   explicit FaultPause(const std::string& dir);  // makes the two pipes in `dir`
   RunOptions Options(const std::string& fault) const;
-  void AwaitReached();  // returns once the program is at the call
+  bool AwaitReached();  // true once the program is at the call; false after 30 s without
   void Resume();        // lets it go on
 
  private:

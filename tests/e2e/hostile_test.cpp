@@ -182,7 +182,11 @@ TEST_F(Hostile, ALinkPutInPlaceOfTheCheckedFileIsNotFollowed) {
     FaultPause pause(sb_.Root());
     RunResult r;
     std::thread run([&] { r = sb_.Run(c.args, pause.Options(c.fault)); });
-    pause.AwaitReached();
+    if (!pause.AwaitReached()) {
+      ADD_FAILURE() << "the program never came to " << c.fault;
+      run.join();
+      continue;
+    }
     unlink(swap.c_str());
     ASSERT_EQ(symlink(victim.c_str(), swap.c_str()), 0);
     ASSERT_EQ(rename(swap.c_str(), sb_.DataFile().c_str()), 0);
