@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Ascii.h"
 #include "base/Errors.h"
 #include "platform/posix-path.h"
 
@@ -27,16 +28,6 @@ std::string GetEnv(const char* name) {
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-bool EqualIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
-}
 
 // Characters that Windows refuses in a file name.
 bool HasInvalidChar(std::string_view name) {
@@ -68,7 +59,7 @@ std::string FindIgnoringCase(const std::string& dir, const std::string& name) {
   while (const dirent* entry = readdir(handle.get())) {
     std::string_view entry_name(entry->d_name);
     if (entry_name == "." || entry_name == "..") continue;
-    if (EqualIgnoringAsciiCase(entry_name, name) && (best.empty() || entry_name < best)) {
+    if (ascii::EqualNoCase(entry_name, name) && (best.empty() || entry_name < best)) {
       best = entry_name;
     }
   }
@@ -215,7 +206,7 @@ ResolvedPath ResolveProductPath(const std::string& productPath, const std::strin
   std::string_view rest(text);
   if (text.size() >= 2 && IsAsciiLetter(text[0]) && text[1] == ':') {
     if (prefix.empty()) return {text, kPathNotFound};
-    root = Join(prefix, "dosdevices/") + AsciiLower(text[0]) + ":";
+    root = Join(prefix, "dosdevices/") + ascii::Lower(text[0]) + ":";
     if (!IsExistingDirectory(root)) return {root, kPathNotFound};
     rest.remove_prefix(2);
   } else if (!IsSeparator(text[0])) {

@@ -198,3 +198,27 @@ TEST_F(Faults, ClosedStandardOutput) {
 }
 
 }  // namespace
+
+namespace {
+
+// Without /proc the switches still come from the command line, and only a run that needs the
+// program's folder fails, with a clear report.
+TEST_F(Faults, WithoutProc) {
+  if (!CanUseMountNamespace()) GTEST_SKIP() << "needs root to unmount /proc in a namespace";
+  Install(BuildTargets(SampleEntries(2)));
+  RunOptions no_proc;
+  no_proc.wrapper = {"unshare", "-m", "sh", "-c", "umount -l /proc || exit 99; exec \"$@\"", "sh"};
+  RunResult r = sb_.Run({"-Hlp"}, no_proc);
+  EXPECT_EQ(r.out.rfind(kBanner + "Usage: Keepxfer", 0), 0u) << r.out;
+  EXPECT_EQ(r.code, 0);
+  r = sb_.Run({"-Exp"}, no_proc);
+  EXPECT_EQ(Report(r),
+            "EInOutError: The program's own path cannot be read from /proc/self/exe (File not "
+            "found).");
+  EXPECT_EQ(r.code, 1);
+  std::string absolute = sb_.Root() + "/out.ini";
+  r = sb_.Run({"-Exp", "-Fil=" + absolute}, no_proc);
+  EXPECT_EQ(r.out, kBanner + "2 entries saved to " + absolute + "\r\n");
+}
+
+}  // namespace
