@@ -107,9 +107,11 @@ void CheckSwitchList(const std::string& line, const Items& split, const Items& n
   }
 
   for (const std::string& name : names) {
-    // The first switch whose key is the name, letter case aside.
+    // The first switch whose key is the name, letter case aside; the first item is the program's
+    // own path, never a switch.
     const std::string* match = nullptr;
-    for (const std::string& item : list) {
+    for (std::size_t i = 1; i < list.size(); ++i) {
+      const std::string& item = list[i];
       if (!IsSwitch(item)) continue;
       const std::string key = item.substr(1, item.find('=') - 1);
       if (Lower(key) == Lower(name)) {

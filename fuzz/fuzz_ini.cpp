@@ -65,14 +65,25 @@ std::string CutAtNul(const std::string& text) { return text.substr(0, text.find(
 // A name as the engine looks it up.
 std::string NameKey(const std::string& name) { return Lower(Trim(CutAtNul(name))); }
 
-// What a read presents for the text behind '=': trimmed, one pair of enclosing matching quotes
-// removed, at most 2047 characters.
+// What a read presents for the text behind '=': trimmed, at most 2047 characters, and one pair
+// of enclosing matching quotes removed after the cut, as GetPrivateProfileStringA does into its
+// buffer of 2048 (so that an inside of exactly 2047 characters loses its last one).
 std::string AsRead(const std::string& stored) {
   std::string value = Trim(stored);
   if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0]) {
-    value = value.substr(1, value.size() - 2);
+    const std::string inside = value.substr(1);  // with the closing quote
+    std::string copy = inside.substr(0, kMaxValueLength);
+    if (inside.size() <= kMaxValueLength + 1) copy.pop_back();
+    return copy;
   }
   return value.substr(0, kMaxValueLength);
+}
+
+bool HasHighBytes(const std::string& text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return true;
+  }
+  return false;
 }
 
 struct Item {
@@ -88,6 +99,11 @@ using ItemKey = std::pair<std::string, std::string>;  // section and key, lower 
 
 struct Parsed {
   bool exists = false;
+  // A file with a byte-order mark: its names and values beyond ASCII are converted from and to
+  // the Windows code page, which this reader does not model. A UTF-16 file beyond ASCII is not
+  // modelled at all (opaque).
+  bool unicode = false;
+  bool opaque = false;
   std::string content;
   std::map<ItemKey, Item> items;
   std::vector<std::pair<std::string, std::string>> names;  // as written, in file order
@@ -99,8 +115,28 @@ Parsed Parse(const std::string& path) {
   Parsed parsed;
   parsed.exists = fuzz::ReadBytes(path, &parsed.content);
   if (!parsed.exists) return parsed;
-  const std::string& c = parsed.content;
-  std::size_t pos = c.compare(0, kUtf8Bom.size(), kUtf8Bom) == 0 ? kUtf8Bom.size() : 0;
+  std::string c = parsed.content;
+  std::size_t pos = 0;
+  if (c.compare(0, kUtf8Bom.size(), kUtf8Bom) == 0) {
+    parsed.unicode = true;
+    pos = kUtf8Bom.size();
+  } else if (c.compare(0, 2, "\xFF\xFE") == 0 || c.compare(0, 2, "\xFE\xFF") == 0) {
+    // UTF-16 that holds only ASCII: its text, one byte a unit.
+    parsed.unicode = true;
+    const bool big = c[0] == '\xFE';
+    std::string text;
+    for (std::size_t i = 2; i + 1 < c.size(); i += 2) {
+      const unsigned char high = static_cast<unsigned char>(c[big ? i : i + 1]);
+      const unsigned char low = static_cast<unsigned char>(c[big ? i + 1 : i]);
+      if (high != 0 || low >= 0x80) parsed.opaque = true;
+      text += static_cast<char>(low);
+    }
+    if (parsed.opaque || (c.size() % 2) != 0) {
+      parsed.opaque = true;
+      return parsed;
+    }
+    c = text;
+  }
   std::set<std::string> sections_seen = {""};
   std::string section;
   std::string section_key;
@@ -113,21 +149,26 @@ Parsed Parse(const std::string& path) {
     if (line.empty()) continue;
     const std::size_t close = line.rfind(']');
     if (line[0] == '[' && close != std::string::npos) {
-      section = Trim(line.substr(1, close - 1));
+      // Names end at a NUL, after the trim.
+      section = CutAtNul(Trim(line.substr(1, close - 1)));
       section_key = Lower(section);
       reachable = sections_seen.insert(section_key).second;
+      // Names beyond ASCII in a Unicode file are reached only by their code page's names.
+      if (parsed.unicode && HasHighBytes(section)) reachable = false;
       continue;
     }
     if (!reachable) continue;
     const std::size_t eq = line.find('=');
-    const std::string key = Trim(line.substr(0, eq));
+    const std::string key = CutAtNul(Trim(line.substr(0, eq)));
+    if (parsed.unicode && HasHighBytes(key)) continue;
     const ItemKey item_key{section_key, Lower(key)};
     if (parsed.items.count(item_key) != 0) continue;
     Item item;
     item.has_value = eq != std::string::npos;
     if (item.has_value) {
       const std::string stored = line.substr(eq + 1);
-      item.exact = stored.find('\0') == std::string::npos;
+      item.exact =
+          stored.find('\0') == std::string::npos && !(parsed.unicode && HasHighBytes(stored));
       item.value = AsRead(stored);
     }
     parsed.items.emplace(item_key, item);
@@ -266,6 +307,10 @@ class Session {
   }
 
   void CheckRead(const Parsed& parsed, const std::string& section, const std::string& key) {
+    if (parsed.opaque) return;
+    // Names beyond ASCII are converted for a Unicode file, so the file's own bytes do not find
+    // them.
+    if (parsed.unicode && (HasHighBytes(section) || HasHighBytes(key))) return;
     const Item* item = Find(parsed, section, key);
     std::string value = kUnchanged;
     const bool found = engine_->Read(Path(), section, key, &value);
@@ -291,6 +336,9 @@ class Session {
     if (!k.empty() && k[0] == '[' && (k + v).find(']') != std::string::npos) return;
 
     const Parsed before = Parse(Path());
+    // In a Unicode file, what is beyond ASCII is written converted, which this reader does not
+    // model.
+    if (before.opaque || (before.unicode && HasHighBytes(s + k + v))) return;
     FUZZ_CHECK(engine_->Write(Path(), section, key, value),
                "WriteValue(" + fuzz::Show(section) + ", " + fuzz::Show(key) + ", " +
                    fuzz::Show(value) + ") failed" + Context(before));
