@@ -25,7 +25,6 @@ class TempFile {
   bool Create(int folder, const std::string& target, int* err);
 
   int fd() const { return fd_.get(); }
-  const std::string& name() const { return name_; }
 
   // Flushes the file to disk and reports a write that did not reach it (also one that only a
   // close reports, as on network file systems), while the lock stays. False with errno set.
