@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "platform/ini-file.h"
 #include "platform/posix-fd.h"
@@ -218,15 +220,26 @@ WriteResult LockedFile::Replace(std::string_view contents, const FileStamp& expe
   if (!temp.RenameOver(leaf, &err)) return WriteResult::kFailed;
   Io().Sync(folder.get());
   // What another program appended to the old file in the moment before the rename goes on, at
-  // the end of the new file, behind whatever it may have appended there since.
-  const std::uint64_t old_size = StampOf(old).size;
-  if (old_size > expected.size) {
+  // the end of the new file, behind whatever it may have appended there since. A program that
+  // opened the old file before the rename may still write to it right after: the old file is
+  // watched until it has stayed as it is for a moment, a longer one once it was seen growing.
+  const int flags = fcntl(temp.fd(), F_GETFL);
+  if (flags < 0 || fcntl(temp.fd(), F_SETFL, flags | O_APPEND) != 0) return WriteResult::kDone;
+  std::uint64_t carried = expected.size;
+  auto quiet = std::chrono::microseconds(200);
+  auto last_change = std::chrono::steady_clock::now();
+  for (;;) {
+    const std::uint64_t size = StampOf(old).size;
     std::string late;
-    const int flags = fcntl(temp.fd(), F_GETFL);
-    if (ReadAt(old, expected.size, old_size - expected.size, &late) && flags >= 0 &&
-        fcntl(temp.fd(), F_SETFL, flags | O_APPEND) == 0) {
+    if (size > carried && ReadAt(old, carried, size - carried, &late)) {
       WriteAllAt(temp.fd(), late, -1);
+      carried = size;
+      quiet = std::chrono::milliseconds(5);
+      last_change = std::chrono::steady_clock::now();
+    } else if (std::chrono::steady_clock::now() - last_change >= quiet) {
+      break;
     }
+    std::this_thread::sleep_for(std::chrono::microseconds(50));
   }
   parts_->replaced = true;
   return WriteResult::kDone;
