@@ -1,18 +1,4 @@
-# Cross-compiles Keepxfer.exe for 32-bit Windows with MinGW-w64 (the POSIX-threads variant,
-# whose libstdc++ has std::thread and std::mutex). Programs built here, the tests among them,
-# run under Wine through wine-run.sh.
-set(CMAKE_SYSTEM_NAME Windows)
+# Keepxfer.exe for 32-bit Windows, the program that ships.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(MINGW_TRIPLET i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${MINGW_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${MINGW_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER ${MINGW_TRIPLET}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

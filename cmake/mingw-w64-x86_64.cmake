@@ -1,18 +1,4 @@
-# Cross-compiles a 64-bit Keepxfer.exe with MinGW-w64 (the POSIX-threads variant); the shipped
-# Keepxfer.exe is the 32-bit one of mingw-w64-i686.cmake. Programs built here, the tests among
-# them, run under Wine through wine-run.sh.
-set(CMAKE_SYSTEM_NAME Windows)
+# A 64-bit Keepxfer.exe; the shipped one is the 32-bit one of mingw-w64-i686.cmake.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
 set(MINGW_TRIPLET x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${MINGW_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${MINGW_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER ${MINGW_TRIPLET}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)

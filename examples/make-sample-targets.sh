@@ -4,14 +4,8 @@
 set -eu
 out=$1
 
-# Little-endian integers and zero-padded text fields, byte by byte.
-le16() { printf "$(printf '\\%03o\\%03o' $(($1 & 255)) $(($1 >> 8 & 255)))"; }
-le32() {
-  v=$1
-  [ "$v" -lt 0 ] && v=$((v + 4294967296))
-  printf "$(printf '\\%03o\\%03o\\%03o\\%03o' $((v & 255)) $((v >> 8 & 255)) \
-    $((v >> 16 & 255)) $((v >> 24 & 255)))"
-}
+# Little-endian integers, and zero-padded text fields, byte by byte.
+. "$(dirname "$0")/le-bytes.sh"
 field() { printf '%s' "$1"; head -c $(($2 - ${#1})) /dev/zero; }
 
 # window title | class | action (1 Maximize .. 5 Resize) | search (0 class,

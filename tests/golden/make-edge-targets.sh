@@ -6,13 +6,7 @@
 set -eu
 out=$1
 
-le16() { printf "$(printf '\\%03o\\%03o' $(($1 & 255)) $(($1 >> 8 & 255)))"; }
-le32() {
-  v=$1
-  [ "$v" -lt 0 ] && v=$((v + 4294967296))
-  printf "$(printf '\\%03o\\%03o\\%03o\\%03o' $((v & 255)) $((v >> 8 & 255)) \
-    $((v >> 16 & 255)) $((v >> 24 & 255)))"
-}
+. "$(dirname "$0")/../../examples/le-bytes.sh"
 # A text field: the bytes of $1 (printf escapes allowed), then zeros up to $2 bytes.
 field() {
   printf "$1" >"$out.field"
