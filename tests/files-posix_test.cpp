@@ -222,39 +222,38 @@ TEST_F(DataFileTest, OwnersAndModesAreKept) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to own files of other users";
   chmod(dir_.path().c_str(), 0777);
   chmod(product_.c_str(), 0777);
-  // Root keeps the owner, then the mode, so that the setuid and setgid bits stay.
-  ASSERT_EQ(chown(data_.c_str(), 1234, 50), 0);
-  ASSERT_EQ(chmod(data_.c_str(), 06644), 0);
-  Save(kNew);
-  struct stat st;
-  ASSERT_EQ(stat(data_.c_str(), &st), 0);
-  EXPECT_EQ(st.st_uid, 1234u);
-  EXPECT_EQ(st.st_gid, 50u);
-  EXPECT_EQ(st.st_mode & 07777, 06644u);
-
-  // A member of the file's group who may write it keeps the group; the owner becomes the user.
-  ASSERT_EQ(chown(data_.c_str(), 0, 50), 0);
-  ASSERT_EQ(chmod(data_.c_str(), 0660), 0);
-  ASSERT_EQ(AsNobody({50}, [&] { Save(kNew); }), 0);
-  ASSERT_EQ(stat(data_.c_str(), &st), 0);
-  EXPECT_EQ(st.st_uid, 65534u);
-  EXPECT_EQ(st.st_gid, 50u);
-  EXPECT_EQ(st.st_mode & 07777, 0660u);
-
-  // Someone else's group cannot be kept: the user's own group gets no more than others had.
-  ASSERT_EQ(chown(data_.c_str(), 0, 50), 0);
-  ASSERT_EQ(chmod(data_.c_str(), 0664 | 02000), 0);
-  ASSERT_EQ(chmod(data_.c_str(), 0666), 0);
-  ASSERT_EQ(AsNobody({}, [&] { Save(kNew); }), 0);
-  ASSERT_EQ(stat(data_.c_str(), &st), 0);
-  EXPECT_EQ(st.st_uid, 65534u);
-  EXPECT_EQ(st.st_gid, 65534u);
-  EXPECT_EQ(st.st_mode & 07777, 0666u);
-  ASSERT_EQ(chown(data_.c_str(), 0, 50), 0);
-  ASSERT_EQ(chmod(data_.c_str(), 0672), 0);
-  ASSERT_EQ(AsNobody({}, [&] { Save(kNew); }), 0);
-  ASSERT_EQ(stat(data_.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0622u);
+  struct Case {
+    uid_t owner;
+    gid_t group;
+    mode_t mode;
+    bool as_root;  // else as nobody, with the groups below
+    std::vector<gid_t> groups;
+    uid_t new_owner;
+    gid_t new_group;
+    mode_t new_mode;
+  } cases[] = {
+      // Root keeps the owner, then the mode, so that the setuid and setgid bits stay.
+      {1234, 50, 06644, true, {}, 1234, 50, 06644},
+      // A member of the file's group who may write it keeps the group; the owner is the user.
+      {0, 50, 0660, false, {50}, 65534, 50, 0660},
+      // Someone else's group cannot be kept: the user's own group gets no more than others had.
+      {0, 50, 0666, false, {}, 65534, 65534, 0666},
+      {0, 50, 0672, false, {}, 65534, 65534, 0622},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(chown(data_.c_str(), c.owner, c.group), 0);
+    ASSERT_EQ(chmod(data_.c_str(), c.mode), 0);
+    if (c.as_root) {
+      Save(kNew);
+    } else {
+      ASSERT_EQ(AsNobody(c.groups, [&] { Save(kNew); }), 0);
+    }
+    struct stat st;
+    ASSERT_EQ(stat(data_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, c.new_owner) << std::oct << c.mode;
+    EXPECT_EQ(st.st_gid, c.new_group) << std::oct << c.mode;
+    EXPECT_EQ(st.st_mode & 07777, c.new_mode) << std::oct << c.mode;
+  }
 }
 
 // ---- No torn data file when the folder refuses new files ----

@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "fuzz/FuzzSupport.h"
 #include "platform/ini-engine.h"
 #include "tests/TestFiles.h"
 #include "tests/e2e/Sandbox.h"
@@ -479,22 +480,6 @@ TEST_F(WineProfileDifferential, FilesThatCannotBeWritten) {
 
 enum class Encoding { kAnsi, kUtf8, kUtf16Le, kUtf16Be };
 
-// Bytes as a C literal, for messages.
-std::string Shown(const std::string& bytes) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out = "\"";
-  for (unsigned char c : bytes) {
-    if (c >= 0x20 && c < 0x7F && c != '\\' && c != '"') {
-      out += static_cast<char>(c);
-    } else {
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out + "\"";
-}
-
 const char* NameOf(Encoding e) {
   switch (e) {
     case Encoding::kAnsi:
@@ -872,7 +857,7 @@ TEST_F(WineProfileDifferential, RandomFilesInEveryEncoding) {
         ++g_compares;
         EXPECT_EQ(file.answers[i], profile[at])
             << file.engine_file << " step " << i << ": " << file.ops[i].Describe() << "\n"
-            << Shown(file.initial) << History(file, i);
+            << fuzz::Show(file.initial) << History(file, i);
       }
       for (const Op& op : file.ops)
         cross.emplace_back(file.engine_file, Op{false, op.section, op.key, ""});
