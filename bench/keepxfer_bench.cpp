@@ -8,7 +8,8 @@
 // targets checked.
 //
 //   keepxfer_bench [--program=PATH] [--exe=PATH] [--wine=PATH] [entries...]
-//   (default: the built keepxfer, build/windows/Keepxfer.exe, /usr/lib/wine/wine; 255 2550 25500)
+//   (default: the built keepxfer, build/windows/Keepxfer.exe, the loader cmake/wine-probe.sh
+//   named for it; 255 2550 25500)
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -249,7 +250,7 @@ bool Executable(const std::string& path) { return access(path.c_str(), X_OK) == 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string program = KEEPXFER_BINARY, exe = KEEPXFER_WIN_EXE, wine = "/usr/lib/wine/wine";
+  std::string program = KEEPXFER_BINARY, exe = KEEPXFER_WIN_EXE, wine = KEEPXFER_WINE_LOADER;
   std::vector<long> sizes;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];

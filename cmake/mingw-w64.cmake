@@ -1,6 +1,6 @@
 # Cross-compiles with MinGW-w64 (the POSIX-threads variant, whose libstdc++ has std::thread and
-# std::mutex) for the triplet and processor that the including toolchain file sets. Programs built
-# here, the tests among them, run under Wine through wine-run.sh.
+# std::mutex) for the triplet and processor that the including toolchain file sets. The tests
+# built here run under Wine through wine-run.sh, with the loader that wine-probe.sh names.
 set(CMAKE_SYSTEM_NAME Windows)
 
 set(CMAKE_C_COMPILER ${MINGW_TRIPLET}-gcc-posix)
@@ -12,5 +12,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)

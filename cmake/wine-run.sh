@@ -1,12 +1,10 @@
 #!/bin/sh
 # Runs a Windows program under Wine, quietly, in a prefix shared by all runs (created on first
-# use). WINEPREFIX names another prefix; WINE another loader (default: the 32-bit one, which
-# also starts 64-bit programs through wine64 where that is installed).
+# use; WINEPREFIX names another). Usage: wine-run.sh LOADER PROGRAM [ARGUMENTS...], with the
+# loader that wine-probe.sh named.
 : "${WINEPREFIX:=${TMPDIR:-/tmp}/kx-wine}"
 WINEDEBUG=-all
 export WINEPREFIX WINEDEBUG
-if [ -z "${WINE:-}" ]; then
-  WINE=/usr/lib/wine/wine
-  [ -x "$WINE" ] || WINE=/usr/lib/wine/wine64
-fi
-exec "$WINE" "$@"
+loader=$1
+shift
+exec "$loader" "$@"

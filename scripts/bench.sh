@@ -12,4 +12,12 @@ cmake --build build -j"$(nproc)" >/dev/null
 echo "Machine: $(nproc) CPUs, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)," \
   "${TMPDIR:-/tmp} on $(df -PT "${TMPDIR:-/tmp}" | awk 'NR == 2 { print $2 }'), kernel $(uname -r); build $type; load average $(cut -d " " -f 1-3 /proc/loadavg)"
 echo
-exec build/bench/keepxfer_bench --exe=build/windows/Keepxfer.exe --wine=/usr/lib/wine/wine "$@"
+# The Windows program of build/windows and the loader that runs it (cmake/wine-probe.sh): the
+# 32-bit Keepxfer.exe, or a 64-bit build where this machine runs no 32-bit programs.
+probe=$(sh cmake/wine-probe.sh)
+loader=${probe#* }
+case $probe in
+  64*) echo "This machine cannot run 32-bit programs: Keepxfer.exe is the 64-bit build." ;;
+  none) loader= ;;
+esac
+exec build/bench/keepxfer_bench --exe=build/windows/Keepxfer.exe --wine="$loader" "$@"

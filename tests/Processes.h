@@ -3,6 +3,7 @@
 #pragma once
 
 #include <grp.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,12 +15,23 @@
 #include "platform/posix-io.h"
 #include "platform/posix-temp.h"
 
+// For a child process: the stop signals at their defaults and no signal blocked, as in a program
+// started from a terminal, whatever the tests were started with (a shell without job control
+// starts a background job with SIGINT and SIGQUIT ignored, and ignored signals are inherited).
+inline void DefaultSignalsForChild() {
+  for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) ::signal(signal, SIG_DFL);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
 // Runs `setup` then `action` in a child process; the child's wait status. A tool error ends the
 // child with exit code 3.
 inline int ForkAndRun(const std::function<void()>& setup, const std::function<void()>& action) {
   std::fflush(nullptr);
   pid_t pid = fork();
   if (pid == 0) {
+    DefaultSignalsForChild();
     setup();
     try {
       action();

@@ -32,8 +32,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kWineLoader = "/usr/lib/wine/wine";
-
 int g_sequences = 0;
 long g_compares = 0;
 
@@ -91,7 +89,7 @@ class WineProfileDifferential : public ::testing::Test {
  public:
   void SetUp() override {
     const char* prefix = std::getenv("KEEPXFER_WINEPREFIX");
-    if (access(kWineLoader, X_OK) != 0) GTEST_SKIP() << "Wine (wine32) is not installed";
+    if (WineLoader().empty()) GTEST_SKIP() << "Wine is not installed";
     if (std::string(KEEPXFER_PROFILE_DRIVER).empty() || !IsRegular(KEEPXFER_PROFILE_DRIVER)) {
       GTEST_SKIP() << "profile-driver.exe is not built (no MinGW-w64 here)";
     }
@@ -122,7 +120,7 @@ class WineProfileDifferential : public ::testing::Test {
     // again once.
     int code = -1;
     for (int attempt = 0; attempt < 2; ++attempt) {
-      code = Spawn({kWineLoader, KEEPXFER_PROFILE_DRIVER},
+      code = Spawn({WineLoader(), KEEPXFER_PROFILE_DRIVER},
                    {"WINEPREFIX=" + prefix_, "WINEDEBUG=-all", "LC_ALL=" + locale_}, options,
                    dir_ / "answers", dir_ / "driver.err", nullptr);
       if (code == 0 ||

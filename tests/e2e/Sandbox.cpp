@@ -10,8 +10,11 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <regex>
 #include <thread>
+
+#include "tests/Processes.h"
 
 #ifndef KEEPXFER_BINARY
 #error "KEEPXFER_BINARY must name the native program under test"
@@ -22,11 +25,12 @@
 #ifndef KEEPXFER_FAULT_INTERPOSER
 #define KEEPXFER_FAULT_INTERPOSER ""
 #endif
+#ifndef KEEPXFER_WINE_LOADER
+#define KEEPXFER_WINE_LOADER ""
+#endif
 
 namespace {
 
-// Keepxfer.exe is a 32-bit program: Debian's wine32 loader.
-const char* const kWineLoader = "/usr/lib/wine/wine";
 const char* const kWineServer = "/usr/lib/wine/wineserver";
 
 void Check(bool ok, const char* what) {
@@ -54,6 +58,8 @@ std::string SharedWinePrefix() {
 
 }  // namespace
 
+std::string WineLoader() { return KEEPXFER_WINE_LOADER; }
+
 int Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env,
           const RunOptions& options, const std::string& out_path, const std::string& err_path,
           bool* timed_out) {
@@ -62,6 +68,7 @@ int Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& 
   if (pid == 0) {
     // A group of its own, so that a run that hangs goes with everything it started.
     setpgid(0, 0);
+    DefaultSignalsForChild();
     int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     dup2(err, 2);
     if (options.stdout_mode == StdoutMode::kClosed) {
@@ -122,7 +129,7 @@ void RunningProgram::MarkEnded() {
 
 std::string Sandbox::Unavailable(Flavour flavour) {
   if (flavour == Flavour::kNative) return "";
-  if (access(kWineLoader, X_OK) != 0) return "Wine (wine64) is not installed";
+  if (WineLoader().empty()) return "Wine is not installed (cmake/wine-probe.sh found no loader)";
   if (WindowsExe().empty() || access(WindowsExe().c_str(), R_OK) != 0) {
     return "Keepxfer.exe is not built (build it with the windows preset)";
   }
@@ -183,7 +190,7 @@ std::string Sandbox::AbsoluteHostPath(const std::string& name) const {
 }
 
 void Sandbox::WineReg(const std::vector<std::string>& args) const {
-  std::vector<std::string> argv = {kWineLoader, "reg"};
+  std::vector<std::string> argv = {WineLoader(), "reg"};
   argv.insert(argv.end(), args.begin(), args.end());
   Spawn(argv, {"WINEPREFIX=" + prefix_, "WINEDEBUG=-all"}, {}, dir_ / "reg.out", dir_ / "reg.err",
         nullptr);
@@ -244,7 +251,7 @@ RunResult Sandbox::Run(const std::vector<std::string>& args, const RunOptions& o
     argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
   }
   argv.insert(argv.end(), options.wrapper.begin(), options.wrapper.end());
-  if (flavour_ == Flavour::kWine) argv.push_back(kWineLoader);
+  if (flavour_ == Flavour::kWine) argv.push_back(WineLoader());
   argv.push_back(program_);
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<std::string> env = {"WINEPREFIX=" + prefix_, "HOME=" + Root() + "/home",
@@ -276,10 +283,35 @@ std::string RegistryString(const std::string& text) {
   return out + "\"";
 }
 
-bool CanRunUnprivileged() {
-  return geteuid() == 0 && std::system(
-                               "setpriv --reuid=65534 --regid=65534 --clear-groups true "
-                               ">/dev/null 2>&1") == 0;
+namespace {
+
+// A copy of the fault interposer in a folder of its own in the temporary folder, where a run as
+// another user can load it too: the build tree may lie in a home that only its owner may enter.
+const std::string& InterposerCopy() {
+  static TempDir dir;
+  static const std::string path = [] {
+    std::string copy = dir / "kx_fault_interposer.so";
+    Shell("cp '" KEEPXFER_FAULT_INTERPOSER "' " + Quoted(copy) + " && chmod 0755 " +
+          Quoted(dir.path()) + " " + Quoted(copy));
+    return copy;
+  }();
+  return path;
+}
+
+}  // namespace
+
+std::string WhyNotUnprivileged() {
+  const std::string as_nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+  if (geteuid() != 0) return "needs root to run as another user";
+  if (std::system((as_nobody + "true >/dev/null 2>&1").c_str()) != 0) {
+    return "needs setpriv to run as another user";
+  }
+  // The program and the interposer are copied into the temporary folder for such runs.
+  if (std::system((as_nobody + "test -r " + Quoted(InterposerCopy())).c_str()) != 0) {
+    return "the user nobody cannot reach the temporary folder " +
+           std::filesystem::temp_directory_path().string();
+  }
+  return "";
 }
 
 bool CanUseMountNamespace() {
@@ -303,7 +335,7 @@ RunOptions WithFault(const std::string& fault) {
   RunOptions options;
   // A sanitized program wants its run time first; the interposer only wraps a few calls.
   const char* asan = std::getenv("ASAN_OPTIONS");
-  options.env = {"LD_PRELOAD=" KEEPXFER_FAULT_INTERPOSER, "KX_FAULT=" + fault,
+  options.env = {"LD_PRELOAD=" + InterposerCopy(), "KX_FAULT=" + fault,
                  std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":verify_asan_link_order=0"};
   return options;
 }

@@ -46,7 +46,7 @@ class RunningProgram {
 
 struct RunOptions {
   StdoutMode stdout_mode = StdoutMode::kCapture;
-  bool unprivileged = false;         // run as nobody (needs root and setpriv)
+  bool unprivileged = false;         // run as nobody (see WhyNotUnprivileged)
   std::vector<std::string> wrapper;  // a command to run the program under
   std::vector<std::string> env;      // more NAME=value settings
   std::string stdin_path;            // standard input; /dev/null when empty
@@ -112,6 +112,11 @@ class Sandbox {
   std::string program_;
 };
 
+// The Wine loader that runs the tested Keepxfer.exe, as cmake/wine-probe.sh named it: the 32-bit
+// one for the shipped 32-bit program, or the 64-bit one for a 64-bit build on a machine that runs
+// no 32-bit programs. Empty without Wine.
+std::string WineLoader();
+
 // Runs argv with the given environment additions, its output into files, in a process group of
 // its own that is killed when it takes longer than the options allow. The exit code, or 128 +
 // the signal that ended it.
@@ -123,8 +128,10 @@ int Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& 
 // as "<kind>: <message>", or a note of what else came.
 std::string ReportOf(const std::string& err, const std::string& module);
 
-// True when the tests may switch to an unprivileged user (root with setpriv).
-bool CanRunUnprivileged();
+// Empty when the tests may run the program as the unprivileged user nobody (root with setpriv, and
+// a temporary folder that nobody can reach, where the program and what it loads are copied);
+// else why not.
+std::string WhyNotUnprivileged();
 
 // True when the tests may run the program in a private mount namespace.
 bool CanUseMountNamespace();

@@ -373,7 +373,7 @@ TEST_P(Cli, ReadOnlyDataFile) {
   RunOptions options;
   if (Native()) {
     // Root may write any file: run as somebody else.
-    if (!CanRunUnprivileged()) GTEST_SKIP() << "needs root and setpriv to run as another user";
+    if (std::string why = WhyNotUnprivileged(); !why.empty()) GTEST_SKIP() << why;
     options.unprivileged = true;
   }
   chmod(sb_->DataFile().c_str(), 0444);
@@ -440,7 +440,7 @@ class RunningStandIn {
     thread_ = std::thread([this, &wine, program, windows_ready] {
       RunOptions options;
       options.timeout_seconds = 120;
-      Spawn({"/usr/lib/wine/wine", program, windows_ready, "90"},
+      Spawn({WineLoader(), program, windows_ready, "90"},
             {"WINEPREFIX=" + wine.Prefix(), "WINEDEBUG=-all"}, options, ready_ + ".out",
             ready_ + ".err", nullptr);
     });

@@ -82,7 +82,7 @@ TEST_F(Faults, FullDiskDuringTheExportKeepsCompleteItems) {
 }
 
 TEST_F(Faults, PermissionsOfAnotherUser) {
-  if (!CanRunUnprivileged()) GTEST_SKIP() << "needs root and setpriv to run as another user";
+  if (std::string why = WhyNotUnprivileged(); !why.empty()) GTEST_SKIP() << why;
   std::string data = BuildTargets(SampleEntries(3));
   Install(data);
   WriteFileBytes(sb_.ProgramDir() + "/in.ini", ExportedIni(5));

@@ -204,7 +204,7 @@ TEST_F(Hostile, ALinkPutInPlaceOfTheCheckedFileIsNotFollowed) {
 // The folder refuses new files, and the run is killed in the middle of the in-place rewrite:
 // the next run, whatever its mode, puts the old file back from the journal.
 TEST_F(Hostile, AKilledInPlaceRewriteIsUndoneByTheNextRun) {
-  if (!CanRunUnprivileged()) GTEST_SKIP() << "needs root and setpriv to run as another user";
+  if (std::string why = WhyNotUnprivileged(); !why.empty()) GTEST_SKIP() << why;
   chmod(sb_.ProductDir().c_str(), 0555);
   chmod(sb_.DataFile().c_str(), 0666);
   RunOptions torn = WithFault("pwrite:1:tear:Framekeep/Targets.DAT");

@@ -1,14 +1,14 @@
 #!/bin/sh
-# Makes (start) or ends (stop) the Wine prefix that the Wine runs of a test
-# run share. Without Wine or Keepxfer.exe there is nothing to do: those runs
-# skip with a message.
+# Makes (start) or ends (stop) the Wine prefix that the Wine runs of a test run share, with the
+# loader that wine-probe.sh named. Without Wine or Keepxfer.exe there is nothing to do: those
+# runs skip with a message.
+# Usage: wine-prefix.sh start|stop PREFIX EXE LOADER
 set -u
-action=$1 prefix=$2 exe=$3
-loader=/usr/lib/wine/wine64
+action=$1 prefix=$2 exe=$3 loader=$4
 server=/usr/lib/wine/wineserver
 export WINEPREFIX="$prefix" WINEDEBUG=-all
-if [ ! -x "$loader" ] || [ ! -f "$exe" ]; then
-  echo "Wine runs skip: wine64 or $exe is missing"
+if [ -z "$loader" ] || [ ! -f "$exe" ]; then
+  echo "Wine runs skip: ${loader:-no Wine loader} or ${exe:-Keepxfer.exe} is missing"
   exit 0
 fi
 case $action in
@@ -18,7 +18,7 @@ case $action in
     "$loader" wineboot -i >/dev/null 2>&1 || { echo "wineboot failed"; exit 1; }
     # Keep the server up between the many short runs that follow.
     "$server" -p
-    echo "Wine prefix ready: $prefix"
+    echo "Wine prefix ready: $prefix ($loader)"
     ;;
   stop)
     "$server" -k 2>/dev/null
