@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "exchange/FramekeepU.h"
-#include "platform/ini-engine.h"
+#include "ini/engine.h"
 #include "tests/TargetsBuilder.h"
 #include "tests/TestFiles.h"
 

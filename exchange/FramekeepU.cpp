@@ -134,28 +134,40 @@ void ReadNameInto(TIniItem& item, const char* key, std::array<char, N>& field) {
 
 }  // namespace
 
+// Where each field of an entry lies: the two names, then seven 32-bit little-endian slots.
+constexpr std::size_t kWindowNameAt = 0;
+constexpr std::size_t kClassNameAt = kWindowNameAt + kWindowNameSize;  // 129
+constexpr std::size_t kActionAt = kClassNameAt + kClassNameSize;       // 260
+constexpr std::size_t kSearchMethodAt = kActionAt + 4;
+constexpr std::size_t kSetPositionAt = kSearchMethodAt + 4;
+constexpr std::size_t kPositionHorizontalAt = kSetPositionAt + 4;
+constexpr std::size_t kPositionVerticalAt = kPositionHorizontalAt + 4;
+constexpr std::size_t kSizeHorizontalAt = kPositionVerticalAt + 4;
+constexpr std::size_t kSizeVerticalAt = kSizeHorizontalAt + 4;  // 284
+static_assert(kSizeVerticalAt + 4 == kEntrySize, "an entry is 288 bytes with no gaps");
+
 void DecodeEntry(const unsigned char* p, typEntry* e) {
-  std::copy_n(p, kWindowNameSize, e->WindowName.begin());
-  std::copy_n(p + 129, kClassNameSize, e->ClassName.begin());
-  e->Action = static_cast<std::int32_t>(GetU32(p + 260));
-  e->SearchMethod = static_cast<std::int32_t>(GetU32(p + 264));
-  e->SetPosition = static_cast<std::int32_t>(GetU32(p + 268));
-  e->PositionHorizontal = GetU32(p + 272);
-  e->PositionVertical = GetU32(p + 276);
-  e->SizeHorizontal = GetU32(p + 280);
-  e->SizeVertical = GetU32(p + 284);
+  std::copy_n(p + kWindowNameAt, kWindowNameSize, e->WindowName.begin());
+  std::copy_n(p + kClassNameAt, kClassNameSize, e->ClassName.begin());
+  e->Action = static_cast<std::int32_t>(GetU32(p + kActionAt));
+  e->SearchMethod = static_cast<std::int32_t>(GetU32(p + kSearchMethodAt));
+  e->SetPosition = static_cast<std::int32_t>(GetU32(p + kSetPositionAt));
+  e->PositionHorizontal = GetU32(p + kPositionHorizontalAt);
+  e->PositionVertical = GetU32(p + kPositionVerticalAt);
+  e->SizeHorizontal = GetU32(p + kSizeHorizontalAt);
+  e->SizeVertical = GetU32(p + kSizeVerticalAt);
 }
 
 void EncodeEntry(const typEntry& e, unsigned char* p) {
-  std::copy_n(e.WindowName.begin(), kWindowNameSize, p);
-  std::copy_n(e.ClassName.begin(), kClassNameSize, p + 129);
-  PutU32(static_cast<std::uint32_t>(e.Action), p + 260);
-  PutU32(static_cast<std::uint32_t>(e.SearchMethod), p + 264);
-  PutU32(static_cast<std::uint32_t>(e.SetPosition), p + 268);
-  PutU32(e.PositionHorizontal, p + 272);
-  PutU32(e.PositionVertical, p + 276);
-  PutU32(e.SizeHorizontal, p + 280);
-  PutU32(e.SizeVertical, p + 284);
+  std::copy_n(e.WindowName.begin(), kWindowNameSize, p + kWindowNameAt);
+  std::copy_n(e.ClassName.begin(), kClassNameSize, p + kClassNameAt);
+  PutU32(static_cast<std::uint32_t>(e.Action), p + kActionAt);
+  PutU32(static_cast<std::uint32_t>(e.SearchMethod), p + kSearchMethodAt);
+  PutU32(static_cast<std::uint32_t>(e.SetPosition), p + kSetPositionAt);
+  PutU32(e.PositionHorizontal, p + kPositionHorizontalAt);
+  PutU32(e.PositionVertical, p + kPositionVerticalAt);
+  PutU32(e.SizeHorizontal, p + kSizeHorizontalAt);
+  PutU32(e.SizeVertical, p + kSizeVerticalAt);
 }
 
 void ReadDataVersion(const std::string& fileName, std::uint16_t& first, std::uint16_t& second,

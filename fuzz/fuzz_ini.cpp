@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "fuzz/FuzzSupport.h"
-#include "platform/ini-engine.h"
+#include "ini/engine.h"
 
 namespace {
 

@@ -15,8 +15,7 @@
 #include <vector>
 
 #include "fuzz/FuzzSupport.h"
-#include "platform/registry.h"
-#include "platform/wine-registry.h"
+#include "wine/registry.h"
 
 namespace {
 

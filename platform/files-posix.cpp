@@ -1,5 +1,7 @@
 // The data file on POSIX systems: found through the Wine prefix, pinned by its folder's
 // descriptor and its device and inode, and replaced through that folder.
+#include "platform/files.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -10,13 +12,12 @@
 #include <cstdlib>
 
 #include "base/Errors.h"
-#include "platform/files.h"
 #include "platform/journal.h"
-#include "platform/posix-error.h"
-#include "platform/posix-fd.h"
-#include "platform/posix-path.h"
-#include "platform/posix-temp.h"
-#include "platform/wine-paths.h"
+#include "posix/error.h"
+#include "posix/fd.h"
+#include "posix/path.h"
+#include "posix/temp-file.h"
+#include "wine/paths.h"
 
 struct DataFilePin::State {
   Fd folder;
@@ -82,7 +83,7 @@ int Overwrite(int fd, const std::string& bytes) {
   return 0;
 }
 
-// ---- The journal of in-place rewrites ----
+// ---- The journal's primitives ----
 
 // $XDG_STATE_HOME/keepxfer, or ~/.local/state/keepxfer: a folder of the user's that survives a
 // restart. Empty when no home is known.
@@ -115,81 +116,70 @@ Fd OpenJournalFolder(bool create) {
   return Fd(Io().OpenAt(AT_FDCWD, path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
 }
 
-std::string JournalNameOf(const State& s) {
-  return JournalName(s.leaf, static_cast<std::uint64_t>(s.device),
-                     static_cast<std::uint64_t>(s.inode));
-}
+// The pinned data file and the journal folder, for the journal's policy.
+class PosixJournalFiles : public JournalFiles {
+ public:
+  // `open` is the data file when the caller holds it open already.
+  PosixJournalFiles(const State& s, int open = -1) : s_(s), open_(open) {}
 
-// Writes the journal whole, flushed, before it gets its name. 0, or the errno value.
-int WriteJournal(const State& s, const std::string& old_bytes, const std::string& new_bytes) {
-  Fd folder = OpenJournalFolder(true);
-  if (!folder.ok()) return errno;
-  JournalRecord record{s.path, static_cast<std::uint64_t>(s.device),
-                       static_cast<std::uint64_t>(s.inode), old_bytes, new_bytes};
-  const std::string name = JournalNameOf(s);
-  TempFile temp;
-  int err = 0;
-  if (!temp.Create(folder.get(), name, &err)) return err;
-  if (!WriteAllAt(temp.fd(), EncodeJournal(record), 0) || !temp.Flush()) return errno;
-  if (!temp.RenameOver(name, &err)) return err;
-  if (Io().Sync(folder.get()) != 0) return errno;
-  return 0;
-}
-
-void RemoveJournal(const State& s) {
-  Fd folder = OpenJournalFolder(false);
-  if (!folder.ok()) return;
-  Io().UnlinkAt(folder.get(), JournalNameOf(s).c_str(), 0);
-  Io().Sync(folder.get());
-}
-
-// Finishes what a stopped in-place rewrite of this file left: the old bytes go back when the
-// file is torn; a journal of a rewrite that finished, or never started, just goes. A journal
-// that the file does not match (it changed since) is left alone.
-void RecoverFromJournal(const State& s) {
-  Fd folder = OpenJournalFolder(false);
-  if (!folder.ok()) return;
-  const std::string name = JournalNameOf(s);
-  Fd journal(
-      Io().OpenAt(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0));
-  struct stat st;
-  if (!journal.ok() || Io().Stat(journal.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
-  std::string text;
-  JournalRecord record;
-  if (!ReadWhole(journal.get(), &text) || !DecodeJournal(text, &record) || record.path != s.path ||
-      record.volume != static_cast<std::uint64_t>(s.device) ||
-      record.file != static_cast<std::uint64_t>(s.inode)) {
-    return;
+  std::string ReadData() override {
+    std::string bytes;
+    if (!ReadWhole(Data(O_RDONLY), &bytes)) RaiseErrno(errno);
+    return bytes;
   }
-  std::string current;
-  if (!ReadWhole(OpenPinned(s, O_RDONLY).get(), &current)) RaiseErrno(errno);
-  switch (JudgeDataFile(current, record)) {
-    case JournalVerdict::kForeign:
-      return;
-    case JournalVerdict::kTorn:
-      if (int err = Overwrite(OpenPinned(s, O_RDWR).get(), record.old_bytes)) RaiseErrno(err);
-      break;
-    case JournalVerdict::kOld:
-    case JournalVerdict::kNew:
-      break;
-  }
-  Io().UnlinkAt(folder.get(), name.c_str(), 0);
-  Io().Sync(folder.get());
-}
 
-// The folder refuses new files: the file is rewritten in place, under a journal.
-void RewriteInPlace(const State& s, const std::string& bytes) {
-  Fd file = OpenPinned(s, O_RDWR);
-  const int fd = file.get();
-  std::string old_bytes;
-  if (!ReadWhole(fd, &old_bytes)) RaiseErrno(errno);
-  if (int err = WriteJournal(s, old_bytes, bytes)) RaiseErrno(err);
-  if (int err = Overwrite(fd, bytes)) {
-    // What could be written goes back; the journal stays for the next run should that fail.
-    if (Overwrite(fd, old_bytes) == 0) RemoveJournal(s);
-    RaiseErrno(err);
+  int OverwriteData(const std::string& bytes) override {
+    if (int err = Overwrite(Data(O_RDWR), bytes)) return InOutCodeFromErrno(err);
+    return 0;
   }
-  RemoveJournal(s);
+
+  int JournalPlaces() const override { return 1; }
+
+  bool ReadJournal(int, const std::string& name, std::string* text) override {
+    Fd folder = OpenJournalFolder(false);
+    if (!folder.ok()) return false;
+    Fd journal(
+        Io().OpenAt(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0));
+    struct stat st;
+    return journal.ok() && Io().Stat(journal.get(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ReadWhole(journal.get(), text);
+  }
+
+  int WriteJournal(int, const std::string& name, const std::string& text) override {
+    Fd folder = OpenJournalFolder(true);
+    if (!folder.ok()) return InOutCodeFromErrno(errno);
+    TempFile temp;
+    int err = 0;
+    if (!temp.Create(folder.get(), name, &err)) return InOutCodeFromErrno(err);
+    if (!WriteAllAt(temp.fd(), text, 0) || !temp.Flush()) return InOutCodeFromErrno(errno);
+    if (!temp.RenameOver(name, &err)) return InOutCodeFromErrno(err);
+    if (Io().Sync(folder.get()) != 0) return InOutCodeFromErrno(errno);
+    return 0;
+  }
+
+  void RemoveJournal(int, const std::string& name) override {
+    Fd folder = OpenJournalFolder(false);
+    if (!folder.ok()) return;
+    Io().UnlinkAt(folder.get(), name.c_str(), 0);
+    Io().Sync(folder.get());
+  }
+
+ private:
+  // The data file, opened here when the caller did not.
+  int Data(int flags) {
+    if (open_ >= 0) return open_;
+    own_ = OpenPinned(s_, flags);
+    return own_.get();
+  }
+
+  const State& s_;
+  int open_;
+  Fd own_;
+};
+
+JournaledFile JournaledFileOf(const State& s) {
+  return JournaledFile{s.path, s.leaf, static_cast<std::uint64_t>(s.device),
+                       static_cast<std::uint64_t>(s.inode)};
 }
 
 }  // namespace
@@ -222,7 +212,10 @@ DataFilePin::DataFilePin(const std::string& name) : name_(name), state_(std::mak
   s.regular = S_ISREG(st.st_mode);
   s.device = st.st_dev;
   s.inode = st.st_ino;
-  if (s.regular) RecoverFromJournal(s);
+  if (s.regular) {
+    PosixJournalFiles files(s);
+    RecoverFromJournal(files, JournaledFileOf(s));
+  }
 }
 
 DataFilePin::~DataFilePin() = default;
@@ -251,7 +244,12 @@ void ReplaceDataFile(const DataFilePin& pin, const std::string& bytes) {
   TempFile temp;
   int err = 0;
   if (!temp.Create(s.folder.get(), s.leaf, &err)) {
-    if (s.exists && IsPermissionError(err)) return RewriteInPlace(s, bytes);
+    if (s.exists && IsPermissionError(err)) {
+      // The folder refuses new files: the file is rewritten in place, under a journal.
+      Fd file = OpenPinned(s, O_RDWR);
+      PosixJournalFiles files(s, file.get());
+      return RewriteUnderJournal(files, JournaledFileOf(s), bytes);
+    }
     RaiseErrno(err);
   }
   if (!WriteAllAt(temp.fd(), bytes, 0)) RaiseErrno(errno);

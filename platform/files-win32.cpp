@@ -1,5 +1,7 @@
 // The data file through the Win32 file API. Windows error codes are the tool's own
 // input/output codes, so every failure raises GetLastError's code as it is.
+#include "platform/files.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -7,9 +9,8 @@
 #include <string>
 
 #include "base/Errors.h"
-#include "platform/files.h"
 #include "platform/journal.h"
-#include "platform/win32-handle.h"
+#include "win32/handle.h"
 
 struct DataFilePin::State {
   std::string path;  // the file's full name, after links
@@ -142,7 +143,7 @@ DWORD CreateTempFile(const std::string& directory, Handle* file, std::string* na
   return error;
 }
 
-// ---- The journal of in-place rewrites, in %LOCALAPPDATA%\Keepxfer ----
+// ---- The journal's primitives: journals in %LOCALAPPDATA%\Keepxfer ----
 
 std::string JournalFolder() {
   const char* local = std::getenv("LOCALAPPDATA");
@@ -152,78 +153,72 @@ std::string JournalFolder() {
   return folder + "Keepxfer\\";
 }
 
-std::string JournalPath(const State& s) {
-  std::string folder = JournalFolder();
-  return folder.empty() ? "" : folder + JournalName(Leaf(s.path), s.volume, s.index);
-}
+// The pinned data file and the journal folder, for the journal's policy.
+class Win32JournalFiles : public JournalFiles {
+ public:
+  // `open` is the data file when the caller holds it open already.
+  Win32JournalFiles(const State& s, HANDLE open = INVALID_HANDLE_VALUE) : s_(s), open_(open) {}
 
-// Writes the journal whole, flushed, before it gets its name. 0, or the error.
-DWORD WriteJournal(const State& s, const std::string& old_bytes, const std::string& new_bytes) {
-  std::string folder = JournalFolder();
-  if (folder.empty()) return ERROR_PATH_NOT_FOUND;
-  if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-    return GetLastError();
+  std::string ReadData() override {
+    std::string bytes;
+    if (!ReadAll(Data(GENERIC_READ), &bytes)) RaiseLastError();
+    return bytes;
   }
-  JournalRecord record{s.path, s.volume, s.index, old_bytes, new_bytes};
-  Handle temp;
-  std::string temp_name;
-  DWORD error = CreateTempFile(folder, &temp, &temp_name);
-  if (error == 0) error = WriteAll(temp.get(), EncodeJournal(record));
-  if (error == 0 && !FlushFileBuffers(temp.get())) error = GetLastError();
-  if (error == 0) error = temp.Close();
-  if (error == 0 && !MoveFileExA(temp_name.c_str(), JournalPath(s).c_str(),
-                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    error = GetLastError();
-  }
-  if (error != 0 && !temp_name.empty()) DeleteFileA(temp_name.c_str());
-  return error;
-}
 
-// Finishes what a stopped in-place rewrite of this file left (see DataFilePin).
-void RecoverFromJournal(const State& s) {
-  std::string journal_path = JournalPath(s);
-  if (journal_path.empty()) return;
-  Handle journal(CreateFileA(journal_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  std::string text;
-  JournalRecord record;
-  if (!journal.ok() || !ReadAll(journal.get(), &text) || !DecodeJournal(text, &record) ||
-      record.path != s.path || record.volume != s.volume || record.file != s.index) {
-    return;
+  int OverwriteData(const std::string& bytes) override {
+    return static_cast<int>(Overwrite(Data(GENERIC_READ | GENERIC_WRITE), bytes));
   }
-  journal.Close();
-  std::string current;
-  {
-    Handle file(OpenPinned(s, GENERIC_READ));
-    if (!ReadAll(file.get(), &current)) RaiseLastError();
+
+  int JournalPlaces() const override { return 1; }
+
+  bool ReadJournal(int, const std::string& name, std::string* text) override {
+    std::string folder = JournalFolder();
+    if (folder.empty()) return false;
+    Handle journal(CreateFileA((folder + name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return journal.ok() && ReadAll(journal.get(), text);
   }
-  switch (JudgeDataFile(current, record)) {
-    case JournalVerdict::kForeign:
-      return;
-    case JournalVerdict::kTorn: {
-      Handle file(OpenPinned(s, GENERIC_READ | GENERIC_WRITE));
-      if (DWORD error = Overwrite(file.get(), record.old_bytes)) {
-        RaiseInOutError(static_cast<int>(error));
-      }
-      break;
+
+  int WriteJournal(int, const std::string& name, const std::string& text) override {
+    std::string folder = JournalFolder();
+    if (folder.empty()) return ERROR_PATH_NOT_FOUND;
+    if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+      return static_cast<int>(GetLastError());
     }
-    case JournalVerdict::kOld:
-    case JournalVerdict::kNew:
-      break;
+    Handle temp;
+    std::string temp_name;
+    DWORD error = CreateTempFile(folder, &temp, &temp_name);
+    if (error == 0) error = WriteAll(temp.get(), text);
+    if (error == 0 && !FlushFileBuffers(temp.get())) error = GetLastError();
+    if (error == 0) error = temp.Close();
+    if (error == 0 && !MoveFileExA(temp_name.c_str(), (folder + name).c_str(),
+                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      error = GetLastError();
+    }
+    if (error != 0 && !temp_name.empty()) DeleteFileA(temp_name.c_str());
+    return static_cast<int>(error);
   }
-  DeleteFileA(journal_path.c_str());
-}
 
-// The folder refuses new files: the file is rewritten in place, under a journal.
-void RewriteInPlace(const State& s, HANDLE file, const std::string& bytes) {
-  std::string old_bytes;
-  if (!ReadAll(file, &old_bytes)) RaiseLastError();
-  if (DWORD error = WriteJournal(s, old_bytes, bytes)) RaiseInOutError(static_cast<int>(error));
-  if (DWORD error = Overwrite(file, bytes)) {
-    if (Overwrite(file, old_bytes) == 0) DeleteFileA(JournalPath(s).c_str());
-    RaiseInOutError(static_cast<int>(error));
+  void RemoveJournal(int, const std::string& name) override {
+    std::string folder = JournalFolder();
+    if (!folder.empty()) DeleteFileA((folder + name).c_str());
   }
-  DeleteFileA(JournalPath(s).c_str());
+
+ private:
+  // The data file, opened here when the caller did not.
+  HANDLE Data(DWORD rights) {
+    if (open_ != INVALID_HANDLE_VALUE) return open_;
+    own_.Reset(OpenPinned(s_, rights));
+    return own_.get();
+  }
+
+  const State& s_;
+  HANDLE open_;
+  Handle own_;
+};
+
+JournaledFile JournaledFileOf(const State& s) {
+  return JournaledFile{s.path, Leaf(s.path), s.volume, s.index};
 }
 
 }  // namespace
@@ -246,7 +241,10 @@ DataFilePin::DataFilePin(const std::string& name) : name_(name), state_(std::mak
   char buffer[MAX_PATH * 4];
   DWORD length = GetFinalPathNameByHandleA(file.get(), buffer, sizeof buffer, VOLUME_NAME_DOS);
   if (length != 0 && length < sizeof buffer) s.path.assign(buffer, length);
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) RecoverFromJournal(s);
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    Win32JournalFiles files(s);
+    RecoverFromJournal(files, JournaledFileOf(s));
+  }
 }
 
 DataFilePin::~DataFilePin() = default;
@@ -302,7 +300,11 @@ void ReplaceDataFile(const DataFilePin& pin, const std::string& bytes) {
   Handle temp;
   std::string temp_name;
   DWORD error = CreateTempFile(DirectoryPrefix(s.path), &temp, &temp_name);
-  if (error == ERROR_ACCESS_DENIED && s.exists) return RewriteInPlace(s, old.get(), bytes);
+  if (error == ERROR_ACCESS_DENIED && s.exists) {
+    // The folder refuses new files: the file is rewritten in place, under a journal.
+    Win32JournalFiles files(s, old.get());
+    return RewriteUnderJournal(files, JournaledFileOf(s), bytes);
+  }
   if (error != 0) RaiseInOutError(static_cast<int>(error));
 
   error = WriteAll(temp.get(), bytes);

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "base/Errors.h"
+
 namespace {
 
 constexpr std::string_view kMagic = "Keepxfer journal 1\n";
@@ -105,4 +107,56 @@ JournalVerdict JudgeDataFile(std::string_view current, const JournalRecord& r) {
     if (!explained) return JournalVerdict::kForeign;
   }
   return JournalVerdict::kTorn;
+}
+
+namespace {
+
+std::string NameOf(const JournaledFile& file) {
+  return JournalName(file.leaf, file.volume, file.file);
+}
+
+}  // namespace
+
+void RecoverFromJournal(JournalFiles& files, const JournaledFile& file) {
+  const std::string name = NameOf(file);
+  for (int place = 0; place < files.JournalPlaces(); ++place) {
+    std::string text;
+    JournalRecord record;
+    if (!files.ReadJournal(place, name, &text) || !DecodeJournal(text, &record) ||
+        record.path != file.path || record.volume != file.volume || record.file != file.file) {
+      continue;
+    }
+    switch (JudgeDataFile(files.ReadData(), record)) {
+      case JournalVerdict::kForeign:
+        continue;
+      case JournalVerdict::kTorn:
+        if (int code = files.OverwriteData(record.old_bytes)) RaiseInOutError(code);
+        break;
+      case JournalVerdict::kOld:
+      case JournalVerdict::kNew:
+        break;
+    }
+    files.RemoveJournal(place, name);
+  }
+}
+
+void RewriteUnderJournal(JournalFiles& files, const JournaledFile& file, const std::string& bytes) {
+  const std::string old_bytes = files.ReadData();
+  const std::string name = NameOf(file);
+  const std::string text =
+      EncodeJournal(JournalRecord{file.path, file.volume, file.file, old_bytes, bytes});
+  int place = 0;
+  int first_error = 0;
+  for (; place < files.JournalPlaces(); ++place) {
+    const int code = files.WriteJournal(place, name, text);
+    if (code == 0) break;
+    if (first_error == 0) first_error = code;
+  }
+  if (place == files.JournalPlaces())
+    RaiseInOutError(first_error != 0 ? first_error : kPathNotFound);
+  if (int code = files.OverwriteData(bytes)) {
+    if (files.OverwriteData(old_bytes) == 0) files.RemoveJournal(place, name);
+    RaiseInOutError(code);
+  }
+  files.RemoveJournal(place, name);
 }

@@ -1,14 +1,59 @@
-// The journal that makes an in-place rewrite of the data file recoverable, the way databases
-// make an in-place write safe: before the file is touched, its old bytes and the new ones go
-// into a journal in a folder of the user's, flushed to disk; the file is rewritten; the journal
-// goes. A run that finds a journal for its data file (a rewrite that was stopped) puts the old
-// bytes back first. This part is the journal's format and the judgement of what a data file
-// found beside a journal holds; the platform layers do the file work.
+// The journal that makes an in-place rewrite of the data file recoverable, the way databases make
+// an in-place write safe: before the file is touched, its old bytes and the new ones go into a
+// journal in a folder of the user's, flushed to disk; the file is rewritten; the journal goes. A
+// run that finds a journal for its data file (a rewrite that was stopped) puts the old bytes back
+// first.
+//
+// This is the journal's policy and format, written once for every platform. It runs over a few
+// primitives of each platform's file layer (JournalFiles): read the data file whole, overwrite it,
+// and read, write and remove a journal, so that its rules are tested without a file system.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+// The data file as a journal names it: its full name as the platform sees it, and its identity.
+struct JournaledFile {
+  std::string path;
+  std::string leaf;          // its name in its folder
+  std::uint64_t volume = 0;  // device, or volume serial number
+  std::uint64_t file = 0;    // inode, or file index
+};
+
+// What the policy needs of a platform's file layer, for one pinned data file. Codes are the
+// InOutCode values of base/Errors.h (0 for success).
+class JournalFiles {
+ public:
+  virtual ~JournalFiles() = default;
+
+  // The whole data file. Raises when it cannot be read.
+  virtual std::string ReadData() = 0;
+  // Puts `bytes` in place of the data file's contents and flushes them to disk; where it can,
+  // space is reserved first, so that a full disk fails before the old contents are touched.
+  virtual int OverwriteData(const std::string& bytes) = 0;
+
+  // The folders a journal may be in, in the order they are tried: 0 .. JournalPlaces() - 1.
+  virtual int JournalPlaces() const = 0;
+  // The journal `name` in folder `place`; false when there is none or it cannot be read.
+  virtual bool ReadJournal(int place, const std::string& name, std::string* text) = 0;
+  // Writes the journal whole and flushed before it gets its name, making its folder if needed.
+  virtual int WriteJournal(int place, const std::string& name, const std::string& text) = 0;
+  virtual void RemoveJournal(int place, const std::string& name) = 0;
+};
+
+// Finishes what a stopped in-place rewrite of `file` left: a torn file gets its old bytes back; a
+// journal of a rewrite that finished, or never started, just goes. A journal that is damaged, of
+// another file, or that the file does not match (it changed since) is left alone. Raises when the
+// data file cannot be read or restored.
+void RecoverFromJournal(JournalFiles& files, const JournaledFile& file);
+
+// Rewrites `file` in place with `bytes` under a journal. When the rewrite fails, what could be
+// written goes back and the journal goes; should that fail too, the journal stays for the next
+// run. Raises the failure.
+void RewriteUnderJournal(JournalFiles& files, const JournaledFile& file, const std::string& bytes);
+
+// ---- The journal's format and judgement, used by the policy above ----
 
 struct JournalRecord {
   std::string path;          // the data file's full name, as the platform sees it

@@ -1,18 +1,19 @@
+#include "platform/process.h"
+
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <sys/stat.h>
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
 #include "base/Errors.h"
 #include "platform/command-line.h"
-#include "platform/posix-error.h"
-#include "platform/posix-temp.h"
-#include "platform/process.h"
+#include "posix/error.h"
+#include "posix/temp-file.h"
 
 namespace {
 

@@ -1,11 +1,12 @@
 // Process services through the Win32 API.
+#include "platform/process.h"
+
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
-#include "platform/process.h"
-#include "platform/win32-handle.h"
+#include "win32/handle.h"
 
 namespace {
 

@@ -1,7 +1,8 @@
 // POSIX has no profile functions: the tool's own INI engine stands in for them. One engine
 // serves the run, so that its copy of the file spares a read per item.
-#include "platform/ini-engine.h"
 #include "platform/profile.h"
+
+#include "ini/engine.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // Profile items through the Windows profile functions.
+#include "platform/profile.h"
+
 #include <windows.h>
 
 #include <string>
-
-#include "platform/profile.h"
 
 namespace {
 

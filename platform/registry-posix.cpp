@@ -2,15 +2,16 @@
 // prefix in which the product runs. wineserver writes that file back from
 // memory about every 30 seconds and when it exits, so a change made in a
 // running prefix shows here only after that.
+#include "platform/registry.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 
 #include <string>
 
-#include "platform/posix-fd.h"
-#include "platform/registry.h"
-#include "platform/wine-paths.h"
-#include "platform/wine-registry.h"
+#include "posix/fd.h"
+#include "wine/paths.h"
+#include "wine/registry.h"
 
 namespace {
 

@@ -1,11 +1,12 @@
 // The current user's registry through the Win32 registry functions.
+#include "platform/registry.h"
+
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
 #include "base/Errors.h"
-#include "platform/registry.h"
 
 namespace {
 

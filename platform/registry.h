@@ -3,16 +3,7 @@
 
 #include <string>
 
-enum class RegValueKind {
-  kMissing,  // no key, no value, a key that cannot be opened, or a value of size zero
-  kText,     // a plain or expandable string, returned as stored (no expansion)
-  kNonText,  // any other type
-};
-
-struct RegValue {
-  RegValueKind kind = RegValueKind::kMissing;
-  std::string text;  // kText only: the value cut at its first NUL, 8-bit text
-};
+#include "base/registry-value.h"
 
 // Reads `valueName` of `keyPath` (relative to the current user's hive; a
 // leading backslash is ignored). Key and value names match without regard to

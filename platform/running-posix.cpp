@@ -2,6 +2,8 @@
 // command line begins with the program it runs, as it was started: a Windows path
 // ("C:\Program Files\Framekeep\Framekeep.exe"), or a path of this system; its environment names
 // its prefix.
+#include "platform/running.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
@@ -11,11 +13,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/posix-fd.h"
-#include "platform/posix-path.h"
-#include "platform/running.h"
-#include "platform/windows-folder.h"
-#include "platform/wine-paths.h"
+#include "posix/fd.h"
+#include "posix/path.h"
+#include "wine/paths.h"
 
 namespace {
 
@@ -74,8 +74,8 @@ bool IsWindowsPath(const std::string& path) {
          path.compare(0, 2, "\\\\") == 0;
 }
 
-std::string FolderOf(const std::string& path, char separator) {
-  std::size_t cut = path.rfind(separator);
+std::string FolderOf(const std::string& path) {
+  std::size_t cut = path.rfind('/');
   return cut == std::string::npos ? std::string() : path.substr(0, cut);
 }
 
@@ -83,7 +83,6 @@ std::string FolderOf(const std::string& path, char separator) {
 
 bool IsProgramRunningFrom(const std::string& folder) {
   const std::string prefix = RealPath(WinePrefix());
-  const std::string folder_key = WindowsFolderKey(folder);
   // The same folder as this system names it, for programs started by a path of this system.
   ResolvedPath resolved = ResolveProductPath(folder);
   const std::string folder_path = resolved.error == 0 ? RealPath(resolved.path) : std::string();
@@ -110,10 +109,10 @@ bool IsProgramRunningFrom(const std::string& folder) {
       continue;
     }
     if (IsWindowsPath(program)) {
-      running = WindowsFolderKey(FolderOf(WindowsFolderKey(program), '\\')) == folder_key;
+      running = IsDirectlyInFolder(program, folder);
     } else if (!folder_path.empty()) {
       if (program[0] != '/') program = ReadLink(base + "/cwd") + "/" + program;
-      running = FolderOf(RealPath(program), '/') == folder_path;
+      running = FolderOf(RealPath(program)) == folder_path;
     }
     if (running) break;
   }

@@ -1,4 +1,6 @@
 // Running programs on Windows: the process snapshot, and each process's image file name.
+#include "platform/running.h"
+
 #include <windows.h>
 // After windows.h, which it needs.
 #include <tlhelp32.h>
@@ -6,9 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/running.h"
-#include "platform/win32-handle.h"
-#include "platform/windows-folder.h"
+#include "win32/handle.h"
 
 namespace {
 
@@ -35,7 +35,6 @@ bool SameUser(const std::vector<BYTE>& a, const std::vector<BYTE>& b) {
 }  // namespace
 
 bool IsProgramRunningFrom(const std::string& folder) {
-  const std::string wanted = WindowsFolderKey(folder);
   const std::vector<BYTE> me = UserOf(GetCurrentProcess());
   Handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot.ok()) return false;
@@ -50,9 +49,7 @@ bool IsProgramRunningFrom(const std::string& folder) {
     char name[MAX_PATH * 4];
     DWORD size = sizeof name;
     if (!QueryFullProcessImageNameA(process.get(), 0, name, &size)) continue;
-    std::string image = WindowsFolderKey(std::string(name, size));
-    std::size_t cut = image.rfind('\\');
-    if (cut != std::string::npos && image.substr(0, cut) == wanted) return true;
+    if (IsDirectlyInFolder(std::string(name, size), folder)) return true;
   }
   return false;
 }

@@ -12,12 +12,16 @@ cmake --build build -j"$(nproc)" >/dev/null
 echo "Machine: $(nproc) CPUs, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)," \
   "${TMPDIR:-/tmp} on $(df -PT "${TMPDIR:-/tmp}" | awk 'NR == 2 { print $2 }'), kernel $(uname -r); build $type; load average $(cut -d " " -f 1-3 /proc/loadavg)"
 echo
-# The Windows program of build/windows and the loader that runs it (cmake/wine-probe.sh): the
-# 32-bit Keepxfer.exe, or a 64-bit build where this machine runs no 32-bit programs.
+# The tests' Windows program and the loader that runs it (cmake/wine-probe.sh): the 32-bit
+# Keepxfer.exe of build/windows, or the 64-bit one of build/windows64 where this machine runs no
+# 32-bit programs.
 probe=$(sh cmake/wine-probe.sh)
-loader=${probe#* }
+loader=${probe#* } exe=build/windows/Keepxfer.exe
 case $probe in
-  64*) echo "This machine cannot run 32-bit programs: Keepxfer.exe is the 64-bit build." ;;
+  64*)
+    echo "This machine cannot run 32-bit programs: Keepxfer.exe is the 64-bit build."
+    exe=build/windows64/Keepxfer.exe
+    ;;
   none) loader= ;;
 esac
-exec build/bench/keepxfer_bench --exe=build/windows/Keepxfer.exe --wine="$loader" "$@"
+exec build/bench/keepxfer_bench --exe="$exe" --wine="$loader" "$@"

@@ -1,7 +1,7 @@
 // The program's folder.
-#include <gtest/gtest.h>
-
 #include "lib/AppU.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix-io.h"
+#include "posix/io.h"
 
 class FaultyIo : public PosixIo {
  public:

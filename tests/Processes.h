@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "base/Errors.h"
-#include "platform/posix-io.h"
-#include "platform/posix-temp.h"
+#include "posix/io.h"
+#include "posix/temp-file.h"
 
 // For a child process: the stop signals at their defaults and no signal blocked, as in a program
 // started from a terminal, whatever the tests were started with (a shell without job control

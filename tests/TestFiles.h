@@ -1,6 +1,7 @@
 // Temporary directories and whole-file helpers for tests.
 #pragma once
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -58,3 +59,33 @@ inline bool IsRegular(const std::string& path) {
   std::error_code error;
   return std::filesystem::is_regular_file(path, error);
 }
+
+// Sets an environment variable while it lives, and puts back what was there.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    const char* old = std::getenv(name);
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    Set(name_, value, true);
+  }
+  ~ScopedEnv() { Set(name_, old_, had_); }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  static void Set(const std::string& name, const std::string& value, bool present) {
+#ifdef _WIN32
+    _putenv_s(name.c_str(), present ? value.c_str() : "");
+#else
+    if (present) {
+      setenv(name.c_str(), value.c_str(), 1);
+    } else {
+      unsetenv(name.c_str());
+    }
+#endif
+  }
+  std::string name_;
+  std::string old_;
+  bool had_ = false;
+};

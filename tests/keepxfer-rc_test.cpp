@@ -1,7 +1,6 @@
 // Keepxfer.exe's version resource, read the way Windows' file properties read it.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>

@@ -1,11 +1,11 @@
 // The current user's registry on POSIX: user.reg of the Wine prefix, read whole or not at all.
-#include <sys/stat.h>
+#include "platform/registry.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 
-#include "platform/registry.h"
 #include "tests/FaultyIo.h"
 #include "tests/TestFiles.h"
 

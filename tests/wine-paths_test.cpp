@@ -8,7 +8,7 @@
 #include <string>
 
 #include "base/Errors.h"
-#include "platform/wine-paths.h"
+#include "wine/paths.h"
 
 namespace {
 

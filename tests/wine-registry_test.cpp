@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/registry.h"
-#include "platform/wine-registry.h"
+#include "wine/registry.h"
 
 namespace {
 

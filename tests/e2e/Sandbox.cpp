@@ -1,11 +1,10 @@
 #include "tests/e2e/Sandbox.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <signal.h>
 
 #include <chrono>
 #include <cstdio>

@@ -1,11 +1,12 @@
 // The real program, run in a throw-away installation: output bytes, error
 // reports, exit codes and files. Every case runs natively and, where Wine and
 // Keepxfer.exe are here, as the Windows program under Wine.
-#include <iconv.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <iconv.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -528,6 +529,73 @@ TEST_F(RunningProductWine, AProgramElsewhereIsNotTheProduct) {
   wine_->WriteData(data_);
   r = NativeImport(true);
   EXPECT_EQ(r.code, 0) << r.out;
+}
+
+// The same guard natively, without Wine: a process that looks to the guard as Wine running the
+// product does (a loader whose name begins with "wine", the program's path first on its command
+// line, the prefix in its environment) is a copy of sleep started under such names.
+class WineLookalike {
+ public:
+  WineLookalike(const std::string& dir, const std::string& program, const std::string& prefix) {
+    const std::string loader = dir + "/wine-lookalike";
+    EXPECT_EQ(std::system(("cp /bin/sleep '" + loader + "'").c_str()), 0);
+    pid_ = fork();
+    if (pid_ == 0) {
+      const std::string env = "WINEPREFIX=" + prefix;
+      char* argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>("60"), nullptr};
+      char* envp[] = {const_cast<char*>(env.c_str()), nullptr};
+      execve(loader.c_str(), argv, envp);
+      _exit(127);
+    }
+    // Looked at only once it runs the loader.
+    for (int i = 0; i < 500; ++i) {
+      char exe[4096];
+      ssize_t n = readlink(("/proc/" + std::to_string(pid_) + "/exe").c_str(), exe, sizeof exe);
+      if (n > 0 && std::string(exe, static_cast<std::size_t>(n)) == loader) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  ~WineLookalike() {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+
+ private:
+  pid_t pid_;
+};
+
+TEST(RunningProductNative, AnImportStopsWithCode5WhileTheProductRuns) {
+  Sandbox sb;
+  const std::string data = BuildTargets(SampleEntries(3));
+  sb.SetInstallDir(kInstall);
+  sb.WriteData(data);
+  WriteFileBytes(sb.ProgramDir() + "/in.ini",
+                 "[Header]\r\nWord1=1\r\nWord3=3\r\nNumEntries=0\r\n[Defaults]\r\n"
+                 "DefaultPositionHorizontal=0\r\nDefaultPositionVertical=0\r\n"
+                 "DefaultSizeHorizontal=0\r\nDefaultSizeVertical=0\r\n");
+  struct Case {
+    std::string program;
+    std::string prefix;
+    int code;
+  } cases[] = {
+      {"C:\\Program Files\\Framekeep\\Framekeep.exe", sb.Prefix(), 5},
+      {"c:/program files/FRAMEKEEP/framekeep.exe", sb.Prefix(), 5},
+      {sb.ProductDir() + "/Framekeep.exe", sb.Prefix(), 5},
+      {"C:\\Program Files\\Framekeep\\sub\\Framekeep.exe", sb.Prefix(), 0},
+      {"C:\\Program Files\\Framekeep2\\Framekeep.exe", sb.Prefix(), 0},
+      {"C:\\Program Files\\Framekeep\\Framekeep.exe", sb.Root() + "/other-prefix", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.program + " in " + c.prefix);
+    sb.WriteData(data);
+    WineLookalike running(sb.Root(), c.program, c.prefix);
+    RunResult r = sb.Run({"-imp", "-fil=in.ini"});
+    EXPECT_EQ(r.code, c.code) << r.out;
+    if (c.code == 5) {
+      EXPECT_EQ(r.out, kRunning);
+      EXPECT_TRUE(sb.ReadData() == data);
+    }
+  }
 }
 
 }  // namespace

@@ -1,12 +1,11 @@
 // Faults from outside: full disks, missing permissions, damaged input files,
 // broken standard output and a run killed half way. Each case checks the
 // message, the exit code and that no file lost data.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <random>

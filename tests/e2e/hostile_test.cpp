@@ -4,13 +4,11 @@
 // fault is placed at an exact system call (fault-interposer.cpp); each case checks the report,
 // the exit code and every file's bytes afterwards.
 #include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
-
-#include <fcntl.h>
 
 #include <atomic>
 #include <chrono>

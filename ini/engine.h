@@ -20,7 +20,7 @@
 class IniEngine {
  public:
   // With the ANSI code page of the user's locale, or the one given, for the files with a
-  // byte-order mark (ini-text.h).
+  // byte-order mark (ini/text.h).
   IniEngine();
   explicit IniEngine(unsigned code_page);
   ~IniEngine();

@@ -1,4 +1,4 @@
-#include "platform/posix-io.h"
+#include "posix/io.h"
 
 #include <fcntl.h>
 #include <stdio.h>

@@ -1,4 +1,4 @@
-// Data of ini-text.cpp (POSIX builds only).
+// Data of text.cpp (POSIX builds only).
 #pragma once
 
 #include <cstddef>

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/registry.h"
+#include "base/registry-value.h"
 
 // Looks up `valueName` of the key `keyPath` in `fileText`, the whole text of a
 // Wine registry file whose key names are relative to the hive (user.reg).

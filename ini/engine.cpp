@@ -1,4 +1,4 @@
-#include "platform/ini-engine.h"
+#include "ini/engine.h"
 
 #include <cstdint>
 #include <string>
@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "base/Ascii.h"
-#include "platform/ini-file.h"
-#include "platform/ini-text.h"
+#include "ini/file.h"
+#include "ini/text.h"
 
 namespace {
 
@@ -129,7 +129,7 @@ struct Section {
 // offsets of their lines, so the index holds no copies of names.
 //
 // The copy is the file's text as 8-bit text: an ANSI or UTF-8 file as its bytes, a UTF-16 file
-// turned into UTF-8 (ini-text.h).
+// turned into UTF-8 (ini/text.h).
 struct FileCopy {
   bool valid = false;
   std::string path;

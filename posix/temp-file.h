@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "platform/posix-fd.h"
+#include "posix/fd.h"
 
 class TempFile {
  public:

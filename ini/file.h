@@ -1,6 +1,6 @@
 // File primitives of the INI engine: a file's observed state, whole-file reads, and the two ways
 // the engine changes a file (bytes at an offset, or an atomic replacement of the contents).
-// ini-file-posix.cpp implements them.
+// file-posix.cpp implements them.
 #pragma once
 
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "platform/wine-registry.h"
+#include "wine/registry.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "platform/posix-temp.h"
+#include "posix/temp-file.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/posix-io.h"
+#include "posix/io.h"
 
 class Fd {
  public:

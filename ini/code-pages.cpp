@@ -1,9 +1,9 @@
-// Tables measured from Wine 8, for ini-text.cpp: the ANSI code page of each locale (of those
+// Tables measured from Wine 8, for text.cpp: the ANSI code page of each locale (of those
 // that have another than 1252), the bytes that Windows reads as a character where the C library
 // knows none, and the characters that Windows writes as a best-fit byte of a code page of one
 // byte a character when the code page cannot hold them. How they were measured:
 // docs/ini-encodings.md.
-#include "platform/code-page-tables.h"
+#include "ini/code-pages.h"
 
 // Locale names in lower case, as Windows writes them ("sr-latn-rs"), by ANSI code page; 65001
 // where the locale has none.

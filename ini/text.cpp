@@ -1,4 +1,4 @@
-#include "platform/ini-text.h"
+#include "ini/text.h"
 
 #include <iconv.h>
 #include <locale.h>
@@ -12,7 +12,7 @@
 #include <unordered_map>
 
 #include "base/Ascii.h"
-#include "platform/code-page-tables.h"
+#include "ini/code-pages.h"
 
 namespace {
 

@@ -1,4 +1,6 @@
 // The INI engine's file primitives on POSIX systems.
+#include "ini/file.h"
+
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/file.h>
@@ -12,10 +14,9 @@
 #include <string_view>
 #include <thread>
 
-#include "platform/ini-file.h"
-#include "platform/posix-fd.h"
-#include "platform/posix-path.h"
-#include "platform/posix-temp.h"
+#include "posix/fd.h"
+#include "posix/path.h"
+#include "posix/temp-file.h"
 
 namespace inifile {
 

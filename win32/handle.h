@@ -40,13 +40,4 @@ class Handle {
 
 // Writes all of `data` at the handle's position; 0, or the Windows error code of the failing
 // write. A write that moves less than asked means the disk is full.
-inline DWORD WriteAll(HANDLE handle, std::string_view data) {
-  while (!data.empty()) {
-    DWORD chunk = data.size() > 0x10000000 ? 0x10000000 : static_cast<DWORD>(data.size());
-    DWORD written = 0;
-    if (!WriteFile(handle, data.data(), chunk, &written, nullptr)) return GetLastError();
-    if (written == 0) return ERROR_DISK_FULL;
-    data.remove_prefix(written);
-  }
-  return 0;
-}
+DWORD WriteAll(HANDLE handle, std::string_view data);

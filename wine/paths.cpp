@@ -1,4 +1,4 @@
-#include "platform/wine-paths.h"
+#include "wine/paths.h"
 
 #include <dirent.h>
 #include <pwd.h>
@@ -13,7 +13,7 @@
 
 #include "base/Ascii.h"
 #include "base/Errors.h"
-#include "platform/posix-path.h"
+#include "posix/path.h"
 
 namespace {
 

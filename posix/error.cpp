@@ -1,4 +1,4 @@
-#include "platform/posix-error.h"
+#include "posix/error.h"
 
 #include <cerrno>
 
