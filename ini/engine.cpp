@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/Ascii.h"
+#include "ini/code-page.h"
 #include "ini/file.h"
 #include "ini/text.h"
 

@@ -1,6 +1,5 @@
-// The text of INI files as the Windows profile functions read and write it (POSIX builds only):
-// the file's encoding, told by its byte-order mark; UTF-16 and UTF-8 as Windows decodes them;
-// and the ANSI code page of the user's locale, which is what the tool's 8-bit names are in.
+// The text of INI files as the Windows profile functions read and write it: the file's encoding,
+// told by its byte-order mark, and UTF-16 and UTF-8 as Windows decodes them.
 //
 // The INI engine parses every file as 8-bit text: an ANSI file as it is, a UTF-8 file as its
 // bytes, and a UTF-16 file turned into UTF-8 first (each code unit kept, so that it turns back
@@ -24,25 +23,11 @@ std::string Utf16ToText(std::string_view bytes, bool big_endian);
 // The inverse of Utf16ToText.
 std::string TextToUtf16(std::string_view text, bool big_endian);
 
-// The ANSI code page that Wine uses for the user's locale: the locale of LC_ALL, LC_CTYPE or
-// LANG (the first set), if it is installed; else, Wine takes LC_ALL as it is; a locale name it
-// does not know, C and POSIX give 1252. Locales without an ANSI code page give UTF-8 (65001).
-unsigned AnsiCodePage();
-
-// The same for a given environment (tests).
-unsigned AnsiCodePageFor(const char* lc_all, const char* lc_ctype, const char* lang);
-
-// Conversions between the ANSI code page `code_page` and UTF-8 text, as the profile functions
-// make them. From UTF-8, the text is decoded as Windows decodes it: an invalid sequence is one
-// replacement character for each part Windows rejects; with `from_utf16`, the three-byte forms
-// of lone surrogates are those surrogates (text that came from a UTF-16 file). A character that
-// the code page cannot hold becomes the one Windows puts in its place (its best fit in 1252), or
-// "?" for each UTF-16 code unit it takes.
-std::string AnsiToText(std::string_view ansi, unsigned code_page);
+// UTF-8 text in the ANSI code page `code_page` (ini/code-page.h), as the profile functions
+// convert it: decoded as Windows decodes UTF-8 (an invalid sequence is one replacement character
+// for each part Windows rejects; with `from_utf16`, the three-byte forms of lone surrogates are
+// those surrogates: text that came from a UTF-16 file), then converted as UnitsToAnsi does.
 std::string TextToAnsi(std::string_view text, bool from_utf16, unsigned code_page);
-
-// The same from UTF-16 code units.
-std::string UnitsToAnsi(std::u16string_view units, unsigned code_page);
 
 // The UTF-16 code units of UTF-8 text, decoded as above.
 std::u16string TextToUnits(std::string_view text, bool from_utf16);

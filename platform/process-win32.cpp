@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "win32/handle.h"
+#include "win32/temp-file.h"
 
 namespace {
 
@@ -67,4 +68,6 @@ std::string ProgramFileNameForReport() { return ProgramFileName(); }
 void InitProcess(int, char**) {
   // Errors of a removable or network drive come back as error codes, not as message boxes.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  // Ctrl-C, Ctrl-Break and a closed console take this run's temporary files along.
+  InstallTempFileCleanup();
 }

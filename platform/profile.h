@@ -1,5 +1,4 @@
-// Profile (INI file) item access: the Windows profile functions, or the
-// tool's own engine where the platform has none.
+// Profile (INI file) item access, as the Windows profile functions give it (ini/engine.h).
 #pragma once
 
 #include <string>

@@ -1,16 +1,54 @@
-// Drives the Windows profile functions, through the same calls Keepxfer.exe makes, for the
-// differential test of the native INI engine. It reads commands from standard input, one a
-// line, each field hex-encoded bytes ("-" for none):
+// Drives the Windows profile functions (GetPrivateProfileStringA, WritePrivateProfileStringA with
+// its flush call), the oracle that the tool's INI engine is held to: the differential test runs
+// the engine and this driver through the same sequences, and the end-to-end tests read back
+// through it what Keepxfer.exe wrote. It reads commands from standard input, one a line, each
+// field hex-encoded bytes ("-" for none):
 //   W <file> <section> <key> <value>   prints 1 or 0, what the write answered
 //   R <file> <section> <key>           prints +<value> when found, - when absent
+#include <windows.h>
+
 #include <cstdio>
 #include <iostream>
 #include <sstream>
 #include <string>
 
-#include "platform/profile.h"
-
 namespace {
+
+constexpr DWORD kBufferSize = 2048;
+
+// Defaults no INI file is expected to hold. The profile functions give a default back when the
+// item is absent; an item that does hold the first one is told apart by the second.
+const char kAbsent1[] = "\x01<keepxfer: no such item>\x02";
+const char kAbsent2[] = "\x02<keepxfer: no such item>\x01";
+
+std::string Query(const std::string& file, const std::string& section, const std::string& key,
+                  const char* fallback) {
+  char buffer[kBufferSize];
+  DWORD length = GetPrivateProfileStringA(section.c_str(), key.c_str(), fallback, buffer,
+                                          kBufferSize, file.c_str());
+  return std::string(buffer, length);
+}
+
+bool ProfileRead(const std::string& file, const std::string& section, const std::string& key,
+                 std::string* value) {
+  std::string found = Query(file, section, key, kAbsent1);
+  if (found == kAbsent1) {
+    found = Query(file, section, key, kAbsent2);
+    if (found == kAbsent2) return false;
+  }
+  *value = found;
+  return true;
+}
+
+bool ProfileWrite(const std::string& file, const std::string& section, const std::string& key,
+                  const std::string& value) {
+  if (!WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str())) {
+    return false;
+  }
+  // The flush call reports FALSE by design; its result tells nothing.
+  WritePrivateProfileStringA(nullptr, nullptr, nullptr, file.c_str());
+  return true;
+}
 
 std::string Decode(const std::string& field) {
   std::string bytes;
