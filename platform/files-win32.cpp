@@ -11,6 +11,7 @@
 #include "base/Errors.h"
 #include "platform/journal.h"
 #include "win32/handle.h"
+#include "win32/path.h"
 
 struct DataFilePin::State {
   std::string path;  // the file's full name, after links
@@ -341,6 +342,6 @@ bool IsPinnedFile(const std::string& path, const DataFilePin& pin) {
 }
 
 bool IsExistingFile(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
+  DWORD attributes = GetFileAttributesW(LongPath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }

@@ -12,7 +12,7 @@ set -eu
 cd "$(dirname "$0")/.."
 sh scripts/install-packages.sh cmake make g++ libgtest-dev googletest util-linux clang-format \
   wine64 wine32:i386 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64 \
-  clang-14 libclang-rt-14-dev
+  clang-14 libclang-rt-14-dev strace
 
 case $(sh cmake/wine-probe.sh) in
   64*) echo "This machine cannot run 32-bit programs: the Wine tests run a 64-bit Keepxfer.exe of the same sources; the shipped 32-bit one is built and checked without running it." ;;

@@ -55,3 +55,38 @@ inline std::string BuildTargets(const std::vector<typEntry>& entries, std::uint1
   for (std::size_t i = 0; i < entries.size(); ++i) EncodeEntry(entries[i], p + 8 + i * kEntrySize);
   return bytes;
 }
+
+// One item of an exchange file.
+struct ExchangeItem {
+  std::string section, key, value;
+};
+
+// The items that an export of `entries` writes, each with the value that reading it gives back.
+inline std::vector<ExchangeItem> ExportedItems(const std::vector<typEntry>& entries) {
+  static const char* const kActions[] = {"Maximize", "Minimize", "Restore", "Center", "Resize"};
+  static const char* const kMethods[] = {"ClassName", "WindowTitleExact", "WindowTitleContaining"};
+  auto text = [](const char* field, std::size_t size) {
+    std::string name(field, std::find(field, field + size, '\0') - field);
+    return name.empty() ? std::string("<blank>") : name;
+  };
+  std::vector<ExchangeItem> items = {
+      {"Documentation", "Actions", "Maximize, Minimize, Restore, Center, Resize"},
+      {"Documentation", "SearchMethods", "ClassName, WindowTitleExact, WindowTitleContaining"},
+      {"Header", "Word1", "1"},
+      {"Header", "Word3", "3"},
+      {"Header", "NumEntries", std::to_string(entries.size())}};
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const typEntry& e = entries[i];
+    const std::string section = "Entry" + std::to_string(i);
+    items.push_back({section, "WindowName", text(e.WindowName.data(), kWindowNameSize)});
+    items.push_back({section, "ClassName", text(e.ClassName.data(), kClassNameSize)});
+    items.push_back({section, "Action", kActions[(e.Action - 1) % 5]});
+    items.push_back({section, "SearchMethod", kMethods[e.SearchMethod % 3]});
+    items.push_back({section, "SetPosition", e.SetPosition != 0 ? "Y" : "N"});
+    items.push_back({section, "PositionHorizontal", std::to_string(e.PositionHorizontal & 0xFFFF)});
+    items.push_back({section, "PositionVertical", std::to_string(e.PositionVertical & 0xFFFF)});
+    items.push_back({section, "SizeHorizontal", std::to_string(e.SizeHorizontal & 0xFFFF)});
+    items.push_back({section, "SizeVertical", std::to_string(e.SizeVertical & 0xFFFF)});
+  }
+  return items;
+}

@@ -51,31 +51,10 @@ std::ostream& operator<<(std::ostream& out, const Answer& answer) {
   return out << '"' << answer.value << '"';
 }
 
-std::string Hex(const std::string& bytes) {
-  if (bytes.empty()) return "-";
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += kDigits[c >> 4];
-    out += kDigits[c & 15];
-  }
-  return out;
-}
+using profile_driver::Hex;
+using profile_driver::Unhex;
 
-std::string Unhex(const std::string& text) {
-  std::string bytes;
-  for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
-    bytes += static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16));
-  }
-  return bytes;
-}
-
-// A POSIX path as Wine shows it, on drive Z:.
-std::string WindowsPath(const std::string& path) {
-  std::string out = "Z:";
-  for (char c : path) out += c == '/' ? '\\' : c;
-  return out;
-}
+std::string WindowsPath(const std::string& path) { return WindowsPathOf(path); }
 
 struct Op {
   bool write;

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +27,9 @@
 #endif
 #ifndef KEEPXFER_WINE_LOADER
 #define KEEPXFER_WINE_LOADER ""
+#endif
+#ifndef KEEPXFER_PROFILE_DRIVER
+#define KEEPXFER_PROFILE_DRIVER ""
 #endif
 
 namespace {
@@ -257,8 +261,11 @@ RunResult Sandbox::Run(const std::vector<std::string>& args, const RunOptions& o
                                   "WINEDEBUG=-all"};
   env.insert(env.end(), options.env.begin(), options.env.end());
   RunResult result;
-  std::string out_path = dir_ / "stdout";
-  std::string err_path = dir_ / "stderr";
+  // Runs of one sandbox may go on at once: each has output files of its own.
+  static std::atomic<int> runs{0};
+  const std::string run = std::to_string(runs++);
+  std::string out_path = dir_ / ("stdout." + run);
+  std::string err_path = dir_ / ("stderr." + run);
   result.code = Spawn(argv, env, options, out_path, err_path, &result.timed_out);
   result.out = options.stdout_mode == StdoutMode::kCapture ? ReadFileBytes(out_path) : "";
   result.err = ReadFileBytes(err_path);
@@ -315,6 +322,21 @@ std::string WhyNotUnprivileged() {
 
 bool CanUseMountNamespace() {
   return geteuid() == 0 && std::system("unshare -m true >/dev/null 2>&1") == 0;
+}
+
+SmallDisk::SmallDisk(const std::string& dir, const std::string& size) : dir_(dir) {
+  mounted_ = std::system(("mkdir -p " + Quoted(dir) + " && mount -t tmpfs -o size=" + size +
+                          " tmpfs " + Quoted(dir))
+                             .c_str()) == 0;
+}
+
+SmallDisk::~SmallDisk() {
+  if (mounted_) std::system(("umount " + Quoted(dir_) + " || umount -l " + Quoted(dir_)).c_str());
+}
+
+std::string SmallDisk::WhyNot() {
+  if (geteuid() != 0) return "needs root to mount a small file system";
+  return "";
 }
 
 RunOptions InSmallTmpfs(const std::string& dir, const std::string& size, const std::string& setup,
@@ -375,3 +397,85 @@ void FaultPause::Resume() {
   Check(fd >= 0 && write(fd, &byte, 1) == 1, "resume");
   close(fd);
 }
+
+std::string WindowsPathOf(const std::string& path) {
+  std::string out = "Z:";
+  for (char c : path) out += c == '/' ? '\\' : c;
+  return out;
+}
+
+BackgroundWineProgram::BackgroundWineProgram(const Sandbox& wine,
+                                             const std::vector<std::string>& args,
+                                             const std::string& ready) {
+  std::vector<std::string> argv = {WineLoader()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  const std::string prefix = wine.Prefix();
+  const std::string out = ready + ".out";
+  thread_ = std::thread([this, argv, prefix, out] {
+    RunOptions options;
+    options.timeout_seconds = 120;
+    code_ = Spawn(argv, {"WINEPREFIX=" + prefix, "WINEDEBUG=-all"}, options, out, out + ".err",
+                  nullptr);
+  });
+  for (int i = 0; i < 600 && !(ready_ = IsRegular(ready)); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+BackgroundWineProgram::~BackgroundWineProgram() { Wait(); }
+
+int BackgroundWineProgram::Wait() {
+  if (!joined_) {
+    thread_.join();
+    joined_ = true;
+  }
+  return code_;
+}
+
+namespace profile_driver {
+
+std::string Hex(const std::string& bytes) {
+  if (bytes.empty()) return "-";
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 15];
+  }
+  return out;
+}
+
+std::string Unhex(const std::string& text) {
+  std::string bytes;
+  for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
+    bytes += static_cast<char>(std::stoi(text.substr(i, 2), nullptr, 16));
+  }
+  return bytes;
+}
+
+std::vector<std::string> Read(const Sandbox& wine, const std::string& file,
+                              const std::vector<std::pair<std::string, std::string>>& items) {
+  std::string script;
+  for (const auto& [section, key] : items) {
+    script += "R " + Hex(file) + " " + Hex(section) + " " + Hex(key) + "\n";
+  }
+  const std::string dir = wine.Root();
+  WriteFileBytes(dir + "/driver-script", script);
+  RunOptions options;
+  options.stdin_path = dir + "/driver-script";
+  Spawn({WineLoader(), KEEPXFER_PROFILE_DRIVER}, {"WINEPREFIX=" + wine.Prefix(), "WINEDEBUG=-all"},
+        options, dir + "/driver-answers", dir + "/driver-errors", nullptr);
+  std::vector<std::string> values;
+  std::string answers = ReadFileBytes(dir + "/driver-answers");
+  for (std::size_t start = 0; start < answers.size();) {
+    std::size_t end = answers.find('\n', start);
+    if (end == std::string::npos) end = answers.size();
+    std::string line = answers.substr(start, end - start);
+    values.push_back(!line.empty() && line[0] == '+' ? Unhex(line.substr(1)) : "<absent>");
+    start = end + 1;
+  }
+  values.resize(items.size(), "<driver stopped>");
+  return values;
+}
+
+}  // namespace profile_driver

@@ -14,6 +14,8 @@
 #include <mutex>
 #include <ostream>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/TestFiles.h"
@@ -143,6 +145,24 @@ bool CanUseMountNamespace();
 RunOptions InSmallTmpfs(const std::string& dir, const std::string& size, const std::string& setup,
                         const std::string& teardown);
 
+// A small file system of its own (a tmpfs of `size`, e.g. "16k") mounted on the folder `dir`
+// while this lives, for every process of the machine to see (the Wine server too), so that a disk
+// fills at a known size.
+class SmallDisk {
+ public:
+  SmallDisk(const std::string& dir, const std::string& size);
+  ~SmallDisk();
+  SmallDisk(const SmallDisk&) = delete;
+  SmallDisk& operator=(const SmallDisk&) = delete;
+  bool mounted() const { return mounted_; }
+  // Empty when this machine lets the tests mount one (root), else why not.
+  static std::string WhyNot();
+
+ private:
+  std::string dir_;
+  bool mounted_ = false;
+};
+
 // Options that place a fault at an exact system call of the native program (see
 // fault-interposer.cpp): `fault` is <call>:<nth>:<action>[:<path part>].
 RunOptions WithFault(const std::string& fault);
@@ -161,3 +181,41 @@ class FaultPause {
 
 // Escapes a value for a Wine registry string.
 std::string RegistryString(const std::string& text);
+
+// A path of this system as Wine shows it, on drive Z:.
+std::string WindowsPathOf(const std::string& path);
+
+// A Windows program run under Wine in the prefix of `wine` in the background, until it ends by
+// itself: started with `args` (the program first), one of which names the file `ready` (a path of
+// this system) that the program makes once it is where the test wants it.
+class BackgroundWineProgram {
+ public:
+  BackgroundWineProgram(const Sandbox& wine, const std::vector<std::string>& args,
+                        const std::string& ready);
+  ~BackgroundWineProgram();
+  BackgroundWineProgram(const BackgroundWineProgram&) = delete;
+  BackgroundWineProgram& operator=(const BackgroundWineProgram&) = delete;
+
+  bool ready() const { return ready_; }
+  // Waits for the program's end; its exit code.
+  int Wait();
+
+ private:
+  std::thread thread_;
+  int code_ = -1;
+  bool ready_ = false;
+  bool joined_ = false;
+};
+
+// The Windows profile functions, the oracle of what an INI file holds (profile-driver.exe).
+namespace profile_driver {
+
+std::string Hex(const std::string& bytes);  // "-" for none
+std::string Unhex(const std::string& text);
+
+// Each item (section, key) of the INI file `file` (a Windows name) as GetPrivateProfileStringA
+// reads it in `wine`'s prefix: the value, or "<absent>".
+std::vector<std::string> Read(const Sandbox& wine, const std::string& file,
+                              const std::vector<std::pair<std::string, std::string>>& items);
+
+}  // namespace profile_driver

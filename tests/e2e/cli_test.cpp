@@ -432,35 +432,22 @@ namespace {
 class RunningStandIn {
  public:
   RunningStandIn(const Sandbox& wine, const std::string& host_path, const std::string& program)
-      : ready_(wine.Root() + "/stand-in-ready") {
-    Check(std::system(("mkdir -p \"$(dirname '" + host_path +
-                       "')\" && cp '" KEEPXFER_STAND_IN "' '" + host_path + "'")
-                          .c_str()) == 0);
-    std::string windows_ready = "Z:" + ready_;
-    for (char& c : windows_ready) c = c == '/' ? '\\' : c;
-    thread_ = std::thread([this, &wine, program, windows_ready] {
-      RunOptions options;
-      options.timeout_seconds = 120;
-      Spawn({WineLoader(), program, windows_ready, "90"},
-            {"WINEPREFIX=" + wine.Prefix(), "WINEDEBUG=-all"}, options, ready_ + ".out",
-            ready_ + ".err", nullptr);
-    });
-    for (int i = 0; i < 600 && !IsRegular(ready_); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    Check(IsRegular(ready_));
+      : ready_(wine.Root() + "/stand-in-ready"),
+        copied_(std::system(("mkdir -p \"$(dirname '" + host_path +
+                             "')\" && cp '" KEEPXFER_STAND_IN "' '" + host_path + "'")
+                                .c_str()) == 0),
+        program_(wine, {program, WindowsPathOf(ready_), "90"}, ready_) {
+    if (!copied_ || !program_.ready()) ADD_FAILURE() << "the stand-in did not start";
   }
   ~RunningStandIn() {
     unlink(ready_.c_str());
-    thread_.join();
+    program_.Wait();
   }
 
  private:
-  static void Check(bool ok) {
-    if (!ok) ADD_FAILURE() << "the stand-in did not start";
-  }
   std::string ready_;
-  std::thread thread_;
+  bool copied_;
+  BackgroundWineProgram program_;
 };
 
 const std::string kRunning =

@@ -59,27 +59,6 @@ TEST_F(Faults, FullDiskDuringTheSaveKeepsTheOldDataFile) {
   EXPECT_EQ(ReadFileBytes(sb_.Root() + "/listing"), "Targets.DAT\n");  // no temporary file left
 }
 
-TEST_F(Faults, FullDiskDuringTheExportKeepsCompleteItems) {
-  if (!CanUseMountNamespace()) GTEST_SKIP() << "needs root to mount a small tmpfs";
-  std::string data = BuildTargets(SampleEntries(100));
-  Install(data);
-  std::string full = ExportedIni(100);
-  std::string dir = sb_.Root() + "/small";
-  mkdir(dir.c_str(), 0777);
-  RunResult r = sb_.Run(
-      {"-exp", "-fil=" + dir + "/x.ini"},
-      InSmallTmpfs(dir, "16k", "", "cp '" + dir + "/x.ini' '" + sb_.Root() + "/partial.ini'"));
-  EXPECT_EQ(r.out, kBanner);
-  EXPECT_EQ(Report(r), "EIniFileException: Unable to write to " + dir + "/x.ini.");
-  EXPECT_EQ(r.code, 1);
-  // What was written is the start of the complete export and ends with a whole line.
-  std::string partial = ReadFileBytes(sb_.Root() + "/partial.ini");
-  EXPECT_GT(partial.size(), 12000u);
-  EXPECT_EQ(full.compare(0, partial.size(), partial), 0);
-  EXPECT_EQ(partial.substr(partial.size() - 2), "\r\n");
-  EXPECT_EQ(sb_.ReadData(), data);
-}
-
 TEST_F(Faults, PermissionsOfAnotherUser) {
   if (std::string why = WhyNotUnprivileged(); !why.empty()) GTEST_SKIP() << why;
   std::string data = BuildTargets(SampleEntries(3));
