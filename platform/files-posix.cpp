@@ -85,9 +85,13 @@ int Overwrite(int fd, const std::string& bytes) {
 
 // ---- The journal's primitives ----
 
-// $XDG_STATE_HOME/keepxfer, or ~/.local/state/keepxfer: a folder of the user's that survives a
-// restart. Empty when no home is known.
-std::string JournalFolder() {
+// The folders a journal may be in, tried in this order: the state folder, a folder of the user's
+// that survives a restart; and, for a user whose home cannot be written, a folder of the user's
+// alone in the temporary folder.
+enum JournalPlace : int { kStateFolder = 0, kTemporaryFolder = 1, kJournalPlaces = 2 };
+
+// $XDG_STATE_HOME/keepxfer, or ~/.local/state/keepxfer. Empty when no home is known.
+std::string StateJournalFolder() {
   const char* state = std::getenv("XDG_STATE_HOME");
   if (state != nullptr && state[0] == '/') return std::string(state) + "/keepxfer";
   const char* home = std::getenv("HOME");
@@ -99,9 +103,9 @@ std::string JournalFolder() {
   return base.empty() ? "" : base + "/.local/state/keepxfer";
 }
 
-// The journal folder, made (with its parents, private to the user) when `create` is set.
-Fd OpenJournalFolder(bool create) {
-  std::string path = JournalFolder();
+// The state folder, made (with its parents, private to the user) when `create` is set.
+Fd OpenStateJournalFolder(bool create) {
+  std::string path = StateJournalFolder();
   if (path.empty()) {
     errno = ENOENT;
     return Fd();
@@ -116,7 +120,55 @@ Fd OpenJournalFolder(bool create) {
   return Fd(Io().OpenAt(AT_FDCWD, path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0));
 }
 
-// The pinned data file and the journal folder, for the journal's policy.
+// keepxfer-<uid> in $TMPDIR when that is an absolute path, else in /tmp.
+std::string TemporaryJournalFolder() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string base = tmp != nullptr && tmp[0] == '/' ? StripTrailingSlashes(tmp) : "/tmp";
+  return (base == "/" ? "" : base) + "/keepxfer-" + std::to_string(geteuid());
+}
+
+// A directory of this user's alone: owned by this user, and written by neither its group nor
+// others.
+bool IsPrivateFolder(const struct stat& st) {
+  return S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// No folder, for a folder that must not be used.
+Fd Refused() {
+  errno = EACCES;
+  return Fd();
+}
+
+// The journal folder in the temporary folder, made (mode 0700) when `create` is set. Every user
+// may make names in the temporary folder, so a folder of that name that another user could have
+// put there, or could write into, is refused: a link, one of another owner, one that its group
+// or others may write.
+Fd OpenTemporaryJournalFolder(bool create) {
+  const std::string path = TemporaryJournalFolder();
+  if (create && Io().MakeDirAt(AT_FDCWD, path.c_str(), 0700) != 0 && errno != EEXIST) return Fd();
+  struct stat named;
+  if (Io().StatAt(AT_FDCWD, path.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) return Fd();
+  if (!IsPrivateFolder(named)) return Refused();
+  Fd folder(
+      Io().OpenAt(AT_FDCWD, path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0));
+  if (!folder.ok()) return folder;
+  // The folder opened must be the one looked at, not one put in its place since.
+  struct stat opened;
+  if (Io().Stat(folder.get(), &opened) != 0) return Fd();
+  if (!SameFile(opened, named)) return Refused();
+  return folder;
+}
+
+Fd OpenJournalFolder(int place, bool create) {
+  return place == kStateFolder ? OpenStateJournalFolder(create)
+                               : OpenTemporaryJournalFolder(create);
+}
+
+// The pinned data file and the journal folders, for the journal's policy.
 class PosixJournalFiles : public JournalFiles {
  public:
   // `open` is the data file when the caller holds it open already.
@@ -133,10 +185,10 @@ class PosixJournalFiles : public JournalFiles {
     return 0;
   }
 
-  int JournalPlaces() const override { return 1; }
+  int JournalPlaces() const override { return kJournalPlaces; }
 
-  bool ReadJournal(int, const std::string& name, std::string* text) override {
-    Fd folder = OpenJournalFolder(false);
+  bool ReadJournal(int place, const std::string& name, std::string* text) override {
+    Fd folder = OpenJournalFolder(place, false);
     if (!folder.ok()) return false;
     Fd journal(
         Io().OpenAt(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0));
@@ -145,20 +197,22 @@ class PosixJournalFiles : public JournalFiles {
            ReadWhole(journal.get(), text);
   }
 
-  int WriteJournal(int, const std::string& name, const std::string& text) override {
-    Fd folder = OpenJournalFolder(true);
-    if (!folder.ok()) return InOutCodeFromErrno(errno);
+  // A journal that cannot be written fails as "I/O error <errno>", never as one of the data
+  // file's own messages ("File access denied"), which would point at the wrong file.
+  int WriteJournal(int place, const std::string& name, const std::string& text) override {
+    Fd folder = OpenJournalFolder(place, true);
+    if (!folder.ok()) return PlainIoError(errno);
     TempFile temp;
     int err = 0;
-    if (!temp.Create(folder.get(), name, &err)) return InOutCodeFromErrno(err);
-    if (!WriteAllAt(temp.fd(), text, 0) || !temp.Flush()) return InOutCodeFromErrno(errno);
-    if (!temp.RenameOver(name, &err)) return InOutCodeFromErrno(err);
-    if (Io().Sync(folder.get()) != 0) return InOutCodeFromErrno(errno);
+    if (!temp.Create(folder.get(), name, &err)) return PlainIoError(err);
+    if (!WriteAllAt(temp.fd(), text, 0) || !temp.Flush()) return PlainIoError(errno);
+    if (!temp.RenameOver(name, &err)) return PlainIoError(err);
+    if (Io().Sync(folder.get()) != 0) return PlainIoError(errno);
     return 0;
   }
 
-  void RemoveJournal(int, const std::string& name) override {
-    Fd folder = OpenJournalFolder(false);
+  void RemoveJournal(int place, const std::string& name) override {
+    Fd folder = OpenJournalFolder(place, false);
     if (!folder.ok()) return;
     Io().UnlinkAt(folder.get(), name.c_str(), 0);
     Io().Sync(folder.get());

@@ -261,4 +261,214 @@ TEST_F(DataFileTest, AJournalThatTheFileDoesNotMatchIsLeftAlone) {
   EXPECT_EQ(ReadFileBytes(journal), elsewhere);
 }
 
+// ---- The journal's folders: the state folder, else a private folder in the temporary folder ----
+
+// The temporary folder is a test folder of its own.
+class JournalFolderTest : public DataFileFixture {
+ protected:
+  void SetUp() override {
+    DataFileFixture::SetUp();
+    std::filesystem::create_directories(tmp_);
+  }
+
+  // The product folder refuses the one new file of a save. (One rule: after the failure it causes,
+  // the further rules of RefuseNewFiles would count the journal's temporary files too.)
+  static void RefuseNewDataFile(FaultyIo* io) {
+    io->FailAt(FaultyIo::kOpen, "/Framekeep/.Targets.DAT.", 1, EACCES);
+  }
+  // The state folder cannot be made: its first missing folder is refused with `error`.
+  static void RefuseStateFolder(FaultyIo* io, int error) {
+    io->FailAt(FaultyIo::kMakeDir, "/state$", 1, error);
+  }
+  // The state folder exists but takes no new file: the journal's temporary file is refused.
+  static void RefuseFilesInStateFolder(FaultyIo* io) {
+    io->FailAt(FaultyIo::kOpen, "/state/keepxfer/.Targets.DAT.", 1, EACCES);
+  }
+  // The names in `folder`.
+  static std::set<std::string> NamesIn(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
+  // What a planted journal would put into the data file.
+  static std::string PlantedBytes() { return std::string(kOld.size() - 1, 'e') + kOld.back(); }
+  // A journal by which the data file as it is (kOld) is a rewrite from PlantedBytes() stopped half
+  // way, so that a recovery that believes it puts PlantedBytes() back; in `folder`.
+  void PlantJournal(const std::string& folder) const {
+    struct stat st;
+    ASSERT_EQ(stat(data_.c_str(), &st), 0);
+    std::string new_bytes = kOld.substr(0, kOld.size() - 1) + "x";
+    WriteFileBytes(folder + "/" + JournalName("Targets.DAT", st.st_dev, st.st_ino),
+                   EncodeJournal({std::filesystem::canonical(data_).string(), st.st_dev, st.st_ino,
+                                  PlantedBytes(), new_bytes}));
+  }
+  // The folder that the private folder's name leads to, `planted`, is neither read nor written:
+  // a journal in it is left alone, and a rewrite whose state folder is refused stops.
+  void ExpectRefused(const std::string& planted) {
+    WriteFileBytes(data_, kOld);
+    PlantJournal(planted);
+    EXPECT_TRUE(Load() == kOld);
+    EXPECT_EQ(NamesIn(planted).size(), 1u);
+    for (const std::string& name : NamesIn(planted)) std::filesystem::remove(planted + "/" + name);
+    FaultyIo io;
+    RefuseNewDataFile(&io);
+    RefuseStateFolder(&io, EACCES);
+    ScopedIo scoped(&io);
+    EXPECT_EQ(ErrorOf([&] { Save(kNew); }), "EInOutError: I/O error 13");
+    EXPECT_TRUE(ReadFileBytes(data_) == kOld);
+    EXPECT_EQ(NamesIn(planted), std::set<std::string>{});
+  }
+
+  std::string tmp_ = dir_ / "tmp";
+  ScopedEnv tmpdir_{"TMPDIR", tmp_};
+  std::string private_ = tmp_ + "/keepxfer-" + std::to_string(geteuid());
+};
+
+TEST_F(JournalFolderTest, WhenTheStateFolderRefusesTheJournalTheRewriteUsesTheTemporaryFolder) {
+  struct Case {
+    const char* what;
+    std::function<void(FaultyIo*)> refuse;
+  } cases[] = {
+      {"the state folder cannot be made", [](FaultyIo* io) { RefuseStateFolder(io, EACCES); }},
+      {"the state folder takes no new file", RefuseFilesInStateFolder},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteFileBytes(data_, kOld);
+    struct stat before, after;
+    ASSERT_EQ(stat(data_.c_str(), &before), 0);
+    FaultyIo io;
+    RefuseNewDataFile(&io);
+    c.refuse(&io);
+    {
+      ScopedIo scoped(&io);
+      Save(kNew);
+    }
+    ASSERT_EQ(stat(data_.c_str(), &after), 0);
+    EXPECT_EQ(before.st_ino, after.st_ino);  // the same file, rewritten
+    EXPECT_TRUE(ReadFileBytes(data_) == kNew);
+    // The journal reached the disk in the private folder, and went when the rewrite was done.
+    EXPECT_GT(io.Count(FaultyIo::kSync, private_ + "/"), 0);
+    struct stat folder;
+    ASSERT_EQ(lstat(private_.c_str(), &folder), 0);
+    EXPECT_EQ(folder.st_mode & 07777, 0700u);
+    EXPECT_EQ(NamesIn(private_), std::set<std::string>{});
+    EXPECT_EQ(Listing(), std::set<std::string>{"Targets.DAT"});
+  }
+}
+
+TEST_F(JournalFolderTest, AStoppedRewriteWithItsJournalInTheTemporaryFolderIsUndone) {
+  FaultyIo io;
+  RefuseNewDataFile(&io);
+  RefuseStateFolder(&io, EACCES);
+  io.Before(FaultyIo::kPWrite, "Framekeep/Targets.DAT", 1, [&] {
+    int fd = open(data_.c_str(), O_WRONLY);
+    if (pwrite(fd, kNew.data(), 300, 0) != 300) _exit(5);
+    _exit(9);
+  });
+  int status = InChild(&io, [&] { Save(kNew); });
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << status;
+  std::string torn = ReadFileBytes(data_);
+  EXPECT_TRUE(torn != kOld && torn != kNew);
+  EXPECT_EQ(NamesIn(private_).size(), 1u);
+  // The next run, whose state folder may be written again, finds the journal where it is.
+  EXPECT_TRUE(Load() == kOld);
+  EXPECT_TRUE(ReadFileBytes(data_) == kOld);
+  EXPECT_EQ(NamesIn(private_), std::set<std::string>{});
+}
+
+// The import stops with the state folder's own error number, not "File access denied", which
+// would point at the data file; the data file is untouched.
+TEST_F(JournalFolderTest, WhenNeitherFolderTakesTheJournalTheStateFoldersErrorStopsTheRewrite) {
+  struct Case {
+    int state_error;
+    int temporary_error;
+    std::string report;
+  } cases[] = {
+      {EACCES, ENOSPC, "EInOutError: I/O error 13"},
+      {EROFS, EACCES, "EInOutError: I/O error 30"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.report);
+    WriteFileBytes(data_, kOld);
+    FaultyIo io;
+    RefuseNewDataFile(&io);
+    RefuseStateFolder(&io, c.state_error);
+    io.FailAt(FaultyIo::kMakeDir, private_, 1, c.temporary_error);
+    ScopedIo scoped(&io);
+    EXPECT_EQ(ErrorOf([&] { Save(kNew); }), c.report);
+    EXPECT_EQ(io.Count(FaultyIo::kPWrite, "Framekeep/Targets.DAT"), 0);
+    EXPECT_TRUE(ReadFileBytes(data_) == kOld);
+    EXPECT_EQ(Listing(), std::set<std::string>{"Targets.DAT"});
+  }
+}
+
+// A folder of the private folder's name that another user could have put there, or could write
+// into, is refused: a journal planted in it would put its bytes into the data file.
+TEST_F(JournalFolderTest, APlantedTemporaryJournalFolderIsRefused) {
+  // This user's own folder: its journal counts, so the journal planted below is one that acts.
+  ASSERT_EQ(mkdir(private_.c_str(), 0700), 0);
+  PlantJournal(private_);
+  EXPECT_TRUE(Load() == PlantedBytes());
+  ASSERT_EQ(rmdir(private_.c_str()), 0);
+
+  const std::string elsewhere = dir_ / "elsewhere";
+  struct Case {
+    const char* what;
+    std::function<std::string()> plant;  // makes it; the folder its name leads to
+  } cases[] = {
+      {"a link to a folder of this user's",
+       [&] {
+         std::filesystem::create_directory(elsewhere);
+         chmod(elsewhere.c_str(), 0700);
+         symlink(elsewhere.c_str(), private_.c_str());
+         return elsewhere;
+       }},
+      {"a folder its group may write",
+       [&] {
+         mkdir(private_.c_str(), 0700);
+         chmod(private_.c_str(), 0770);
+         return private_;
+       }},
+      {"a folder others may write",
+       [&] {
+         mkdir(private_.c_str(), 0700);
+         chmod(private_.c_str(), 0707);
+         return private_;
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ExpectRefused(c.plant());
+    std::filesystem::remove_all(private_);
+    std::filesystem::remove_all(elsewhere);
+  }
+}
+
+// Another folder, that others may write, put in the private folder's place between its check and
+// its opening.
+TEST_F(JournalFolderTest, AFolderSwappedInAfterTheCheckIsRefused) {
+  FaultyIo io;
+  RefuseNewDataFile(&io);
+  RefuseStateFolder(&io, EACCES);
+  io.Before(FaultyIo::kOpen, private_ + "$", 1, [&] {
+    ASSERT_EQ(rename(private_.c_str(), (private_ + ".checked").c_str()), 0);
+    ASSERT_EQ(mkdir(private_.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(private_.c_str(), 0777), 0);
+  });
+  ScopedIo scoped(&io);
+  EXPECT_EQ(ErrorOf([&] { Save(kNew); }), "EInOutError: I/O error 13");
+  EXPECT_TRUE(ReadFileBytes(data_) == kOld);
+  EXPECT_EQ(NamesIn(private_), std::set<std::string>{});
+}
+
+TEST_F(JournalFolderTest, ATemporaryJournalFolderOfAnotherUserIsRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to make a folder that another user owns";
+  ASSERT_EQ(mkdir(private_.c_str(), 0700), 0);
+  ASSERT_EQ(chown(private_.c_str(), 1234, 1234), 0);
+  ExpectRefused(private_);
+}
+
 }  // namespace

@@ -116,12 +116,30 @@ TEST_F(WinePathsTest, PosixPathsAreUsedAsGiven) {
   ExpectResolved(Resolve(real + "/Targets.DAT/x.ini"), real + "/Targets.DAT/x.ini", kPathNotFound);
 }
 
-TEST_F(WinePathsTest, RootedPathsStartAtFileSystemRoot) {
-  std::string windows_style = prefix_ + "/DRIVE_C/program files";
-  for (char& c : windows_style) {
-    if (c == '/') c = '\\';
-  }
-  ExpectResolved(Resolve(windows_style), prefix_ + "/drive_c/Program Files", 0);
+// A rooted path is on the current drive, which for the program is C:, never the file system's
+// root (Wine's drive Z:).
+TEST_F(WinePathsTest, RootedPathsAreOnDriveC) {
+  ExpectResolved(Resolve("\\Program Files\\Framekeep"), product_, 0);
+  ExpectResolved(Resolve("\\PROGRAM FILES/framekeep\\Targets.DAT"), product_ + "/Targets.DAT", 0);
+  ExpectResolved(Resolve("\\Program Files\\Framekeep\\New.ini"), product_ + "/New.ini",
+                 kFileNotFound);
+  ExpectResolved(Resolve("\\tmp"), drive_c_ + "/tmp", kFileNotFound);
+  fs::remove(prefix_ + "/dosdevices/c:");
+  ExpectResolved(Resolve("\\Program Files\\Framekeep"), drive_c_, kPathNotFound);
+}
+
+TEST_F(WinePathsTest, TheLongFormOfADrivePathIsThatDrivePath) {
+  ExpectResolved(Resolve("\\\\?\\C:\\Program Files\\Framekeep"), product_, 0);
+  ExpectResolved(Resolve("\\\\?\\c:\\program files\\FRAMEKEEP\\targets.dat"),
+                 product_ + "/Targets.DAT", 0);
+  EXPECT_EQ(Resolve("\\\\?\\D:\\Framekeep").error, kPathNotFound);
+  // The long form of a UNC path, or of anything but a drive, is still not supported.
+  EXPECT_EQ(Resolve("\\\\?\\UNC\\server\\share\\Targets.DAT").error, kPathNotFound);
+  EXPECT_EQ(Resolve("\\\\?\\Volume{0}\\Framekeep").error, kPathNotFound);
+  EXPECT_EQ(Resolve("\\\\?\\").error, kPathNotFound);
+  // With slashes it is no long form: a path that starts with `/` is a POSIX path.
+  ExpectResolved(Resolve("//?/C:/Program Files/Framekeep"), "//?/C:/Program Files/Framekeep",
+                 kPathNotFound);
 }
 
 TEST_F(WinePathsTest, RelativePathsStartAtCurrentDirectory) {

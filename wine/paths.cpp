@@ -160,6 +160,36 @@ std::string CurrentDirectory() {
   }
 }
 
+// `\\?\X:\dir` names `X:\dir`: the prefix only turns Windows' checks of the name off. Only the
+// backslash form is dropped; a path that begins with `/` is a POSIX path here.
+std::string_view WithoutLongPathPrefix(std::string_view text) {
+  constexpr std::string_view kLongPathPrefix = "\\\\?\\";
+  if (text.size() >= 6 && text.substr(0, 4) == kLongPathPrefix && IsAsciiLetter(text[4]) &&
+      text[5] == ':') {
+    text.remove_prefix(kLongPathPrefix.size());
+  }
+  return text;
+}
+
+// The folder of drive `letter` in the prefix; empty when no prefix is known.
+std::string DriveRoot(const std::string& prefix, char letter) {
+  if (prefix.empty()) return "";
+  return Join(prefix, "dosdevices/") + ascii::Lower(letter) + ":";
+}
+
+// Adds the components of the current directory, which `..` may remove; false when it is unknown.
+bool AddCurrentDirectory(std::vector<std::string>* parts) {
+  std::string cwd = CurrentDirectory();
+  if (cwd.empty()) return false;
+  for (size_t pos = 0; pos < cwd.size();) {
+    size_t end = cwd.find('/', pos);
+    if (end == std::string::npos) end = cwd.size();
+    if (end > pos) parts->push_back(cwd.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return true;
+}
+
 ResolvedPath ResolvePosixPath(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) == 0) return {path, 0};
@@ -197,28 +227,23 @@ ResolvedPath ResolveProductPath(const std::string& productPath, const std::strin
   if (text.empty()) return {text, kPathNotFound};
   if (text.find('\0') != std::string::npos) return {text, kInvalidName};
   if (text[0] == '/') return ResolvePosixPath(text);
-  if (text.size() >= 2 && IsSeparator(text[0]) && IsSeparator(text[1])) {
+  std::string_view rest = WithoutLongPathPrefix(text);
+  if (rest.size() >= 2 && IsSeparator(rest[0]) && IsSeparator(rest[1])) {
     return {text, kPathNotFound};
   }
 
   std::string root = "/";
   std::vector<std::string> parts;
-  std::string_view rest(text);
-  if (text.size() >= 2 && IsAsciiLetter(text[0]) && text[1] == ':') {
-    if (prefix.empty()) return {text, kPathNotFound};
-    root = Join(prefix, "dosdevices/") + ascii::Lower(text[0]) + ":";
+  const bool on_drive = rest.size() >= 2 && IsAsciiLetter(rest[0]) && rest[1] == ':';
+  const bool rooted = IsSeparator(rest[0]);
+  if (on_drive || rooted) {
+    // A rooted path is on the current drive, and the program is started from drive C:.
+    root = DriveRoot(prefix, rooted ? 'c' : rest[0]);
+    if (root.empty()) return {text, kPathNotFound};
     if (!IsExistingDirectory(root)) return {root, kPathNotFound};
-    rest.remove_prefix(2);
-  } else if (!IsSeparator(text[0])) {
-    // Relative to the current directory, whose components `..` may remove.
-    std::string cwd = CurrentDirectory();
-    if (cwd.empty()) return {text, kPathNotFound};
-    for (size_t pos = 0; pos < cwd.size();) {
-      size_t end = cwd.find('/', pos);
-      if (end == std::string::npos) end = cwd.size();
-      if (end > pos) parts.push_back(cwd.substr(pos, end - pos));
-      pos = end + 1;
-    }
+    if (on_drive) rest.remove_prefix(2);
+  } else if (!AddCurrentDirectory(&parts)) {
+    return {text, kPathNotFound};
   }
   if (!AddComponents(rest, &parts)) return {text, kInvalidName};
   return Walk(root, parts);

@@ -34,8 +34,14 @@ struct ResolvedPath {
 //   directory is searched for a name that differs only in ASCII letter case
 //   (the smallest such name, byte-wise, when there are several).
 // - A path that starts with `/` is a POSIX path and is used as it is.
-// - A path that starts with one `\` is rooted at `/`, Wine's drive Z:, and one
-//   that starts with two separators (UNC) is not supported (error 3).
+// - A path that starts with one `\` is rooted: it is on the current drive, and
+//   the program is started from drive C:, so it goes through drive C:.
+// - `\\?\X:\dir` is `X:\dir`. Only the backslash form counts: `//?/X:/dir`
+//   starts with `/`, so it is a POSIX path. What follows the prefix is taken as
+//   any drive path is (Windows would take it as written, without `.`, `..` or
+//   the trailing dots applied).
+// - Any other path that starts with two separators (UNC, also `\\?\UNC\...`)
+//   is not supported (error 3).
 // - Any other path is relative to the current directory, matched like a
 //   drive path.
 ResolvedPath ResolveProductPath(const std::string& productPath);

@@ -182,6 +182,23 @@ TEST_P(Cli, InstallPathMatchesFoldersWithoutCase) {
   EXPECT_EQ(r.code, 0);
 }
 
+// The installation folder written in other forms that Windows resolves: rooted, on the current
+// drive, which the native program takes to be C: (Keepxfer.exe is started from drive C:), and the
+// long form of a drive path. Native runs only: under Wine, Keepxfer.exe's current drive is that
+// of the folder the tests run in.
+TEST(InstallDirNative, RootedAndLongFormsFindTheFolderOnDriveC) {
+  Sandbox sb;
+  sb.WriteData(BuildTargets(SampleEntries(2)));
+  for (const std::string& install :
+       {std::string("\\Program Files\\Framekeep"), "\\\\?\\" + kInstall}) {
+    sb.SetInstallDir(install);
+    RunResult r = sb.Run({});
+    EXPECT_EQ(r.out, kBanner + "  Location: " + install + "\r\n  Targets.DAT version: OK\r\n");
+    EXPECT_EQ(r.err, "") << install;
+    EXPECT_EQ(r.code, 0) << install;
+  }
+}
+
 TEST_P(Cli, ExportAndImportRoundTrip) {
   std::string data = BuildTargets(SampleEntries(12));
   Install(data);

@@ -1,8 +1,8 @@
 // A hostile or crowded file system, against the real program: special files in the places of
 // its files, signals and limits at exact moments of a save, a link put in the data file's place
-// between its check and its replacement, and a kill in the middle of an in-place rewrite. Each
-// fault is placed at an exact system call (fault-interposer.cpp); each case checks the report,
-// the exit code and every file's bytes afterwards.
+// between its check and its replacement, a kill in the middle of an in-place rewrite, and a home
+// that may not be written. Each fault is placed at an exact system call (fault-interposer.cpp);
+// each case checks the report, the exit code and every file's bytes afterwards.
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -225,6 +225,45 @@ TEST_F(Hostile, AKilledInPlaceRewriteIsUndoneByTheNextRun) {
   while (const dirent* entry = readdir(journals)) count += entry->d_name[0] != '.';
   closedir(journals);
   EXPECT_EQ(count, 0);
+  chmod(sb_.ProductDir().c_str(), 0777);
+}
+
+// The folder refuses new files, and the home may not be written, so the state folder cannot be
+// made: the journal goes to a private folder in the temporary folder. With that refused too, the
+// import stops with the state folder's error number, and Targets.DAT is untouched.
+TEST_F(Hostile, AnInPlaceRewriteKeepsItsJournalInTheTemporaryFolderWhenTheHomeIsReadOnly) {
+  if (std::string why = WhyNotUnprivileged(); !why.empty()) GTEST_SKIP() << why;
+  chmod(sb_.ProductDir().c_str(), 0555);
+  chmod(sb_.DataFile().c_str(), 0666);
+  const std::string home = sb_.Root() + "/home";
+  const std::string tmp = sb_.Root() + "/tmp";
+  const std::string locked_tmp = sb_.Root() + "/locked-tmp";
+  ASSERT_EQ(chmod(home.c_str(), 0555), 0);
+  ASSERT_EQ(mkdir(tmp.c_str(), 0700), 0);
+  ASSERT_EQ(chmod(tmp.c_str(), 01777), 0);
+  ASSERT_EQ(mkdir(locked_tmp.c_str(), 0555), 0);
+  RunOptions nobody;
+  nobody.unprivileged = true;
+  nobody.env = {"XDG_STATE_HOME=", "TMPDIR=" + tmp};
+  RunResult r = Import(nobody);
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, imported_);
+  EXPECT_EQ(sb_.ReadData(), fresh_);
+  DIR* journals = opendir((tmp + "/keepxfer-65534").c_str());
+  ASSERT_NE(journals, nullptr);
+  int count = 0;
+  while (const dirent* entry = readdir(journals)) count += entry->d_name[0] != '.';
+  closedir(journals);
+  EXPECT_EQ(count, 0);
+
+  sb_.WriteData(old_);
+  nobody.env = {"XDG_STATE_HOME=", "TMPDIR=" + locked_tmp};
+  r = Import(nobody);
+  EXPECT_EQ(r.out, kBanner);
+  EXPECT_EQ(Report(r), "EInOutError: I/O error 13.");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(sb_.ReadData(), old_);
+  EXPECT_EQ(ProductFiles(), std::set<std::string>{"Targets.DAT"});
   chmod(sb_.ProductDir().c_str(), 0777);
 }
 
