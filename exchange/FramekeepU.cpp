@@ -32,7 +32,7 @@ void CheckDataFileName(const std::string& fileName) {
 }
 
 // The pin of the version check for `fileName`, or else a new one in `own`.
-const DataFilePin& PinFor(const std::string& fileName, std::unique_ptr<DataFilePin>* own) {
+DataFilePin& PinFor(const std::string& fileName, std::unique_ptr<DataFilePin>* own) {
   CheckDataFileName(fileName);
   if (g_pin != nullptr && g_pin->name() == fileName) return *g_pin;
   *own = std::make_unique<DataFilePin>(fileName);
@@ -173,7 +173,9 @@ void EncodeEntry(const typEntry& e, unsigned char* p) {
 void ReadDataVersion(const std::string& fileName, std::uint16_t& first, std::uint16_t& second,
                      bool forWriting) {
   CheckDataFileName(fileName);
-  g_pin = std::make_unique<DataFilePin>(fileName);
+  // An import holds the file for itself until it has replaced it; other runs share it.
+  g_pin =
+      std::make_unique<DataFilePin>(fileName, forWriting ? PinTurn::kExclusive : PinTurn::kShared);
   DataFile file(*g_pin, forWriting ? FileAccess::kReadWrite : FileAccess::kRead);
   unsigned char bytes[4] = {0, 0, 0, 0};
   file.Read(bytes, sizeof bytes);
@@ -183,7 +185,8 @@ void ReadDataVersion(const std::string& fileName, std::uint16_t& first, std::uin
 
 void LoadTargets(const std::string& fileName) {
   std::unique_ptr<DataFilePin> own;
-  DataFile file(PinFor(fileName, &own), FileAccess::kRead);
+  DataFilePin& pin = PinFor(fileName, &own);
+  DataFile file(pin, FileAccess::kRead);
   unsigned char header[kHeaderSize] = {};
   file.Read(header, sizeof header);
   Targets = typFile();
@@ -206,6 +209,8 @@ void LoadTargets(const std::string& fileName) {
     if (got < want * kEntrySize) break;
     index += want;
   }
+  // Read whole: other runs need not wait for the rest of this one.
+  pin.EndTurn();
 }
 
 void SaveTargets(const std::string& fileName) {

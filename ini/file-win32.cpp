@@ -8,18 +8,19 @@
 // shared, so that it never sees a write half done.
 #include "ini/file.h"
 
-#include <aclapi.h>
 #include <windows.h>
 
 #include <cstdint>
-#include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "win32/handle.h"
 #include "win32/held.h"
 #include "win32/path.h"
+#include "win32/security.h"
 #include "win32/temp-file.h"
+#include "win32/turn.h"
 
 namespace inifile {
 
@@ -30,9 +31,6 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // reading and writing a locked range, and nothing is ever there.
 constexpr DWORD kLockOffsetLow = 0xFFFFFFFE;
 constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
-// The attributes that a replacement keeps.
-constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
-                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_SYSTEM;
 
 std::int64_t Ticks(LARGE_INTEGER t) { return t.QuadPart; }
 std::int64_t Ticks(FILETIME t) {
@@ -146,61 +144,6 @@ bool SetSize(HANDLE file, std::uint64_t size) {
   return SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end) != 0;
 }
 
-// The named mutex through which runs of the tool take turns at the file `path`: one per file
-// name, kept for the run. Names of one file in other letter case, or in the short 8.3 form, are
-// one name.
-HANDLE TurnOf(const std::wstring& path) {
-  static std::map<std::wstring, HANDLE> turns;
-  std::wstring key(32768, L'\0');
-  DWORD length = GetLongPathNameW(path.c_str(), &key[0], static_cast<DWORD>(key.size()));
-  key.resize(length > 0 && length < 32768 ? length : 0);
-  if (key.empty()) key = path;
-  CharUpperBuffW(&key[0], static_cast<DWORD>(key.size()));
-  HANDLE& turn = turns[key];
-  if (turn == nullptr) {
-    std::uint64_t hash = 14695981039346656037ull;
-    for (wchar_t c : key) {
-      hash ^= static_cast<std::uint16_t>(c);
-      hash *= 1099511628211ull;
-    }
-    std::wstring name = L"Local\\Keepxfer.ini.";
-    for (int shift = 60; shift >= 0; shift -= 4) name += L"0123456789abcdef"[(hash >> shift) & 15];
-    turn = CreateMutexW(nullptr, FALSE, name.c_str());
-  }
-  return turn;
-}
-
-// Copies the security descriptor of `from` (owner and group where this user may give them) and
-// its attributes onto `to`.
-void KeepSecurityAndAttributes(HANDLE from, HANDLE to) {
-  PSID owner = nullptr;
-  PSID group = nullptr;
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(
-          from, SE_FILE_OBJECT,
-          OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-          &owner, &group, &dacl, nullptr, &descriptor) == ERROR_SUCCESS) {
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    GetSecurityDescriptorControl(descriptor, &control, &revision);
-    SECURITY_INFORMATION which =
-        DACL_SECURITY_INFORMATION |
-        ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
-                                            : UNPROTECTED_DACL_SECURITY_INFORMATION);
-    SetSecurityInfo(to, SE_FILE_OBJECT, which, nullptr, nullptr, dacl, nullptr);
-    SetSecurityInfo(to, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION,
-                    owner, group, nullptr, nullptr);
-    LocalFree(descriptor);
-  }
-  FILE_BASIC_INFO basic;
-  if (GetFileInformationByHandleEx(from, FileBasicInfo, &basic, sizeof basic)) {
-    FILE_BASIC_INFO kept = {};
-    kept.FileAttributes = (basic.FileAttributes & kKeptAttributes) | FILE_ATTRIBUTE_NORMAL;
-    SetFileInformationByHandle(to, FileBasicInfo, &kept, sizeof kept);
-  }
-}
-
 // Whether the file is still the one read in `expected`, grown at most by appends of another
 // program.
 bool StillAsRead(const FileStamp& now, const FileStamp& expected) {
@@ -240,29 +183,20 @@ bool ReadWholeFile(const std::string& path, std::string* content, FileStamp* sta
 
 struct LockedFile::Parts {
   std::wstring name;
-  HANDLE turn = nullptr;  // owned while this lives
-  Handle file;            // the file
-  TempFile replacement;   // the new file of a Replace, which is the file once renamed
+  std::unique_ptr<Turn> turn;  // this run's, while this lives
+  Handle file;                 // the file
+  TempFile replacement;        // the new file of a Replace, which is the file once renamed
   bool replaced = false;
 };
 
-LockedFile::~LockedFile() {
-  if (parts_ != nullptr && parts_->turn != nullptr) ReleaseMutex(parts_->turn);
-  delete parts_;
-}
+LockedFile::~LockedFile() { delete parts_; }
 
 WriteResult LockedFile::Open(const std::string& path) {
-  if (parts_ != nullptr && parts_->turn != nullptr) ReleaseMutex(parts_->turn);
   delete parts_;
   parts_ = new Parts;
   Parts& p = *parts_;
   p.name = LongPath(path);
-  HANDLE turn = TurnOf(p.name);
-  if (turn != nullptr) {
-    DWORD waited = WaitForSingleObject(turn, INFINITE);
-    // A run that was killed while it held its turn left it abandoned: the turn is this run's.
-    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) p.turn = turn;
-  }
+  p.turn = std::make_unique<Turn>(L"ini", p.name);
   // Another program may replace the file between the open and the lock: the file that the name
   // leads to afterwards is taken instead.
   for (int attempt = 0; attempt < 16; ++attempt) {

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +22,7 @@
 
 struct DataFilePin::State {
   Fd folder;
+  Fd turn;           // the file, locked while this run's turn lasts
   std::string path;  // the file's full name, after links
   std::string leaf;  // its name in the folder
   bool exists = false;
@@ -50,11 +52,13 @@ bool SameFile(const struct stat& st, const State& s) {
   return st.st_dev == s.device && st.st_ino == s.inode;
 }
 
-// Opens the pinned file itself: never through a link put in its place, never another file.
-Fd OpenPinned(const State& s, int flags) {
+// Opens the pinned file itself: never through a link put in its place, never another file. With
+// `or_flags`, an open that the file's permissions refuse is tried again with those.
+Fd OpenPinned(const State& s, int flags, int or_flags = -1) {
   if (!s.exists) RaiseInOutError(kFileNotFound);
   Fd fd(
       Io().OpenAt(s.folder.get(), s.leaf.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0));
+  if (!fd.ok() && errno == EACCES && or_flags >= 0) return OpenPinned(s, or_flags);
   if (!fd.ok()) {
     if (errno == ELOOP || errno == EISDIR || errno == ENXIO) RaiseInOutError(kAccessDenied);
     RaiseErrno(errno);
@@ -236,9 +240,36 @@ JournaledFile JournaledFileOf(const State& s) {
                        static_cast<std::uint64_t>(s.inode)};
 }
 
+// Waits for this run's turn at the pinned file and holds it. The file may be replaced while this
+// run waits (by the run whose turn it was): then the file that the name leads to now is pinned
+// and waited for instead.
+void TakeTurn(State& s, PinTurn turn) {
+  const int operation = turn == PinTurn::kExclusive ? LOCK_EX : LOCK_SH;
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    // Any open file can be locked: a file that this user may write but not read is one too.
+    Fd file = OpenPinned(s, O_RDONLY, O_WRONLY);
+    while (Io().Lock(file.get(), operation) != 0) {
+      if (errno != EINTR) RaiseErrno(errno);
+    }
+    struct stat named;
+    if (Io().StatAt(s.folder.get(), s.leaf.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) {
+      RaiseErrno(errno);
+    }
+    if (SameFile(named, s)) {
+      s.turn = std::move(file);
+      return;
+    }
+    if (!S_ISREG(named.st_mode)) RaiseInOutError(kAccessDenied);
+    s.device = named.st_dev;
+    s.inode = named.st_ino;
+  }
+  RaiseInOutError(kAccessDenied);
+}
+
 }  // namespace
 
-DataFilePin::DataFilePin(const std::string& name) : name_(name), state_(std::make_unique<State>()) {
+DataFilePin::DataFilePin(const std::string& name, PinTurn turn)
+    : name_(name), state_(std::make_unique<State>()) {
   State& s = *state_;
   ResolvedPath resolved = ResolveProductPath(name);
   if (resolved.error != 0 && resolved.error != kFileNotFound) RaiseInOutError(resolved.error);
@@ -266,13 +297,15 @@ DataFilePin::DataFilePin(const std::string& name) : name_(name), state_(std::mak
   s.regular = S_ISREG(st.st_mode);
   s.device = st.st_dev;
   s.inode = st.st_ino;
-  if (s.regular) {
-    PosixJournalFiles files(s);
-    RecoverFromJournal(files, JournaledFileOf(s));
-  }
+  if (!s.regular) return;
+  TakeTurn(s, turn);
+  PosixJournalFiles files(s);
+  RecoverFromJournal(files, JournaledFileOf(s));
 }
 
 DataFilePin::~DataFilePin() = default;
+
+void DataFilePin::EndTurn() { state_->turn.Reset(); }
 
 DataFile::DataFile(const DataFilePin& pin, FileAccess access) {
   handle_ = OpenPinned(pin.state(), access == FileAccess::kRead ? O_RDONLY : O_RDWR).Release();
@@ -302,7 +335,9 @@ void ReplaceDataFile(const DataFilePin& pin, const std::string& bytes) {
       // The folder refuses new files: the file is rewritten in place, under a journal.
       Fd file = OpenPinned(s, O_RDWR);
       PosixJournalFiles files(s, file.get());
-      return RewriteUnderJournal(files, JournaledFileOf(s), bytes);
+      RewriteUnderJournal(files, JournaledFileOf(s), bytes);
+      s.turn.Reset();
+      return;
     }
     RaiseErrno(err);
   }
@@ -327,6 +362,8 @@ void ReplaceDataFile(const DataFilePin& pin, const std::string& bytes) {
   struct stat fresh;
   if (Io().Stat(temp.fd(), &fresh) != 0) RaiseErrno(errno);
   if (!temp.RenameOver(s.leaf, &err)) RaiseErrno(err);
+  // The turn was held on the old file: a run that waits for it goes on with the new one.
+  s.turn.Reset();
   Io().Sync(s.folder.get());
   s.exists = s.regular = true;
   s.device = fresh.st_dev;

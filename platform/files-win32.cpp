@@ -1,63 +1,64 @@
-// The data file through the Win32 file API. Windows error codes are the tool's own
-// input/output codes, so every failure raises GetLastError's code as it is.
+// The data file through the Win32 file API. Names go to the wide-character functions in their
+// long form (\\?\C:\...), so every name Windows accepts works. Windows error codes are the tool's
+// own input/output codes, so every failure raises GetLastError's code as it is. Another program's
+// handle (a scanner, a backup tool) is waited for on every open, read, write and rename
+// (win32/held.h).
 #include "platform/files.h"
 
 #include <windows.h>
 
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "base/Errors.h"
 #include "platform/journal.h"
 #include "win32/handle.h"
+#include "win32/held.h"
 #include "win32/path.h"
+#include "win32/security.h"
+#include "win32/temp-file.h"
+#include "win32/turn.h"
 
 struct DataFilePin::State {
-  std::string path;  // the file's full name, after links
+  std::wstring path;  // the file's full name in the \\?\ form, after links
   bool exists = false;
   DWORD volume = 0;  // its identity: volume serial number and file index
   std::uint64_t index = 0;
+  std::unique_ptr<Turn> exclusive;  // an import's turn among the runs
+  Handle locked;                    // the file, locked while this run's turn lasts
 };
 
 namespace {
 
 using State = DataFilePin::State;
 
-constexpr DWORD kShareReadWrite = FILE_SHARE_READ | FILE_SHARE_WRITE;
-// The attributes a file can be given by name.
-constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
-                                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_SYSTEM |
-                                      FILE_ATTRIBUTE_TEMPORARY;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// The byte that runs lock to take turns, far beyond the file's end, where Windows keeps nobody
+// from reading or writing data.
+constexpr DWORD kLockOffsetLow = 0xFFFFFFFD;
+constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
 
 [[noreturn]] void RaiseLastError() { RaiseInOutError(static_cast<int>(GetLastError())); }
 
 DWORD SetSize(HANDLE file, std::uint64_t size) {
-  LARGE_INTEGER position;
-  position.QuadPart = static_cast<LONGLONG>(size);
-  if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) {
-    return GetLastError();
-  }
-  return 0;
+  FILE_END_OF_FILE_INFO end;
+  end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+  return SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end) ? 0 : GetLastError();
 }
 
-DWORD SeekTo(HANDLE file, std::uint64_t offset) {
-  LARGE_INTEGER position;
-  position.QuadPart = static_cast<LONGLONG>(offset);
-  return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) ? 0 : GetLastError();
+// Opens `path` with `rights`, waiting for other programs' handles; an invalid handle with the
+// error set when it cannot.
+HANDLE OpenWaiting(const std::wstring& path, DWORD rights, DWORD flags = FILE_ATTRIBUTE_NORMAL) {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  DWORD error = RetryWhileHeld(path, [&]() -> DWORD {
+    file = CreateFileW(path.c_str(), rights, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
+    return file != INVALID_HANDLE_VALUE ? 0 : GetLastError();
+  });
+  SetLastError(error);
+  return file;
 }
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-// The directory part of `path` with its separator ("" for a bare name), ready for a file
-// name to be appended.
-std::string DirectoryPrefix(const std::string& path) {
-  std::size_t end = path.size();
-  while (end > 0 && !IsSeparator(path[end - 1]) && path[end - 1] != ':') --end;
-  return path.substr(0, end);
-}
-
-std::string Leaf(const std::string& path) { return path.substr(DirectoryPrefix(path).size()); }
 
 bool Identify(HANDLE file, DWORD* volume, std::uint64_t* index, DWORD* attributes = nullptr) {
   BY_HANDLE_FILE_INFORMATION info;
@@ -74,11 +75,17 @@ bool SameFile(HANDLE file, const State& s) {
   return Identify(file, &volume, &index) && volume == s.volume && index == s.index;
 }
 
+// Whether the name still leads to the pinned file.
+bool NameLeadsToPin(const State& s) {
+  Handle named(CreateFileW(s.path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return named.ok() && SameFile(named.get(), s);
+}
+
 // Opens the pinned file itself: a file put in its place meanwhile is refused.
-HANDLE OpenPinned(const State& s, DWORD rights, DWORD share = kShareReadWrite) {
+HANDLE OpenPinned(const State& s, DWORD rights) {
   if (!s.exists) RaiseInOutError(kFileNotFound);
-  Handle file(CreateFileA(s.path.c_str(), rights, share, nullptr, OPEN_EXISTING,
-                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  Handle file(OpenWaiting(s.path, rights));
   if (!file.ok()) RaiseLastError();
   // Only a file on disk is a data file: a pipe or a device is refused before anything is read.
   if (GetFileType(file.get()) != FILE_TYPE_DISK || !SameFile(file.get(), s)) {
@@ -87,16 +94,31 @@ HANDLE OpenPinned(const State& s, DWORD rights, DWORD share = kShareReadWrite) {
   return file.Release();
 }
 
+// Reads into `buffer` at the file's position, waiting while another program's lock covers it.
+DWORD ReadSome(HANDLE file, char* buffer, DWORD size, DWORD* got) {
+  DWORD error = 0;
+  for (DWORD wait = 25; wait <= 300; wait += 25) {
+    if (ReadFile(file, buffer, size, got, nullptr)) return 0;
+    error = GetLastError();
+    if (error != ERROR_LOCK_VIOLATION) return error;
+    Sleep(wait);
+  }
+  return error;
+}
+
 bool ReadAll(HANDLE file, std::string* bytes) {
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(file, &size) || SeekTo(file, 0) != 0) return false;
+  if (!GetFileSizeEx(file, &size) ||
+      !SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
+    return false;
+  }
   bytes->resize(static_cast<std::size_t>(size.QuadPart));
   std::size_t done = 0;
   while (done < bytes->size()) {
     DWORD got = 0;
     std::size_t left = bytes->size() - done;
     DWORD chunk = left > 0x10000000 ? 0x10000000 : static_cast<DWORD>(left);
-    if (!ReadFile(file, &(*bytes)[done], chunk, &got, nullptr)) return false;
+    if (ReadSome(file, &(*bytes)[done], chunk, &got) != 0) return false;
     if (got == 0) break;
     done += got;
   }
@@ -113,48 +135,44 @@ DWORD Overwrite(HANDLE file, const std::string& bytes) {
   if (bytes.size() > static_cast<std::uint64_t>(old_size.QuadPart)) {
     error = SetSize(file, bytes.size());
   }
-  if (error == 0) error = SeekTo(file, 0);
+  if (error == 0 && !SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
+    error = GetLastError();
+  }
   if (error == 0) error = WriteAll(file, bytes);
   if (error == 0) error = SetSize(file, bytes.size());
   if (error == 0 && !FlushFileBuffers(file)) error = GetLastError();
   return error;
 }
 
-// Creates a file that did not exist, with a short unique name in `directory` (the name
-// of the temporary file is no longer than the data file's usual name, so it fits wherever
-// that does). Returns the error of the last attempt when none can be created.
-DWORD CreateTempFile(const std::string& directory, Handle* file, std::string* name) {
-  static const char kHex[] = "0123456789ABCDEF";
-  DWORD seed = GetCurrentProcessId() * 2654435761u ^ GetTickCount();
-  DWORD error = ERROR_FILE_EXISTS;
-  for (DWORD attempt = 0; attempt < 64 && error == ERROR_FILE_EXISTS; ++attempt) {
-    DWORD number = (seed + attempt * 40503u) & 0xFFFF;
-    std::string candidate = directory + "kx";
-    for (int shift = 12; shift >= 0; shift -= 4) candidate += kHex[(number >> shift) & 0xF];
-    candidate += ".tmp";
-    HANDLE handle = CreateFileA(candidate.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) {
-      file->Reset(handle);
-      *name = candidate;
-      return 0;
-    }
-    error = GetLastError();
+bool LockTurn(HANDLE file, PinTurn turn) {
+  OVERLAPPED at = {};
+  at.Offset = kLockOffsetLow;
+  at.OffsetHigh = kLockOffsetHigh;
+  return LockFileEx(file, turn == PinTurn::kExclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, 1, 0,
+                    &at) != 0;
+}
+
+// ---- The journal's primitives: journals in %LOCALAPPDATA%\Keepxfer, else %TEMP%\Keepxfer ----
+
+std::wstring JournalFolder(int place) {
+  std::wstring folder;
+  if (place == 0) {
+    wchar_t local[32768];
+    DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", local, 32768);
+    if (length == 0 || length >= 32768) return L"";
+    folder.assign(local, length);
+  } else {
+    wchar_t temp[MAX_PATH + 1];
+    DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+    if (length == 0 || length > MAX_PATH) return L"";
+    folder.assign(temp, length);
   }
-  return error;
+  folder = LongPath(folder);
+  if (folder.back() != L'\\') folder += L'\\';
+  return folder + L"Keepxfer\\";
 }
 
-// ---- The journal's primitives: journals in %LOCALAPPDATA%\Keepxfer ----
-
-std::string JournalFolder() {
-  const char* local = std::getenv("LOCALAPPDATA");
-  if (local == nullptr || local[0] == '\0') return "";
-  std::string folder = local;
-  if (!IsSeparator(folder.back())) folder += '\\';
-  return folder + "Keepxfer\\";
-}
-
-// The pinned data file and the journal folder, for the journal's policy.
+// The pinned data file and the journal folders, for the journal's policy.
 class Win32JournalFiles : public JournalFiles {
  public:
   // `open` is the data file when the caller holds it open already.
@@ -170,39 +188,36 @@ class Win32JournalFiles : public JournalFiles {
     return static_cast<int>(Overwrite(Data(GENERIC_READ | GENERIC_WRITE), bytes));
   }
 
-  int JournalPlaces() const override { return 1; }
+  int JournalPlaces() const override { return 2; }
 
-  bool ReadJournal(int, const std::string& name, std::string* text) override {
-    std::string folder = JournalFolder();
+  bool ReadJournal(int place, const std::string& name, std::string* text) override {
+    std::wstring folder = JournalFolder(place);
     if (folder.empty()) return false;
-    Handle journal(CreateFileA((folder + name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    Handle journal(CreateFileW((folder + Widen(name)).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     return journal.ok() && ReadAll(journal.get(), text);
   }
 
-  int WriteJournal(int, const std::string& name, const std::string& text) override {
-    std::string folder = JournalFolder();
-    if (folder.empty()) return ERROR_PATH_NOT_FOUND;
-    if (!CreateDirectoryA(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-      return static_cast<int>(GetLastError());
+  // A journal that cannot be written fails as "I/O error <code>", never as one of the data
+  // file's own messages ("File access denied"), which would point at the wrong file.
+  int WriteJournal(int place, const std::string& name, const std::string& text) override {
+    std::wstring folder = JournalFolder(place);
+    if (folder.empty()) return PlainIoError(ERROR_PATH_NOT_FOUND);
+    if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+      return PlainIoError(static_cast<int>(GetLastError()));
     }
-    Handle temp;
-    std::string temp_name;
-    DWORD error = CreateTempFile(folder, &temp, &temp_name);
-    if (error == 0) error = WriteAll(temp.get(), text);
-    if (error == 0 && !FlushFileBuffers(temp.get())) error = GetLastError();
-    if (error == 0) error = temp.Close();
-    if (error == 0 && !MoveFileExA(temp_name.c_str(), (folder + name).c_str(),
-                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      error = GetLastError();
-    }
-    if (error != 0 && !temp_name.empty()) DeleteFileA(temp_name.c_str());
-    return static_cast<int>(error);
+    const std::wstring wide_name = Widen(name);
+    TempFile temp;
+    DWORD error = temp.Create(folder, wide_name);
+    if (error == 0) error = WriteAll(temp.handle(), text);
+    if (error == 0) error = temp.Flush();
+    if (error == 0) error = temp.RenameOver(folder + wide_name);
+    return error == 0 ? 0 : PlainIoError(static_cast<int>(error));
   }
 
-  void RemoveJournal(int, const std::string& name) override {
-    std::string folder = JournalFolder();
-    if (!folder.empty()) DeleteFileA((folder + name).c_str());
+  void RemoveJournal(int place, const std::string& name) override {
+    std::wstring folder = JournalFolder(place);
+    if (!folder.empty()) DeleteFileW((folder + Widen(name)).c_str());
   }
 
  private:
@@ -219,36 +234,70 @@ class Win32JournalFiles : public JournalFiles {
 };
 
 JournaledFile JournaledFileOf(const State& s) {
-  return JournaledFile{s.path, Leaf(s.path), s.volume, s.index};
+  return JournaledFile{Narrow(s.path), Narrow(LeafOf(s.path)), s.volume, s.index};
+}
+
+// Pins the file that `path` leads to now: its final name (links followed) and identity. False
+// when there is none.
+bool PinNamed(State& s, const std::wstring& path, DWORD* attributes) {
+  Handle file(OpenWaiting(path, FILE_READ_ATTRIBUTES, FILE_FLAG_BACKUP_SEMANTICS));
+  if (!file.ok()) {
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND) RaiseInOutError(static_cast<int>(error));
+    s.exists = false;
+    return false;
+  }
+  if (!Identify(file.get(), &s.volume, &s.index, attributes)) RaiseLastError();
+  s.exists = true;
+  // A link that the user set up (also one that Wine shows as a plain file) leads to the file to
+  // use.
+  std::wstring final_name(32768, L'\0');
+  DWORD length = GetFinalPathNameByHandleW(file.get(), &final_name[0],
+                                           static_cast<DWORD>(final_name.size()), VOLUME_NAME_DOS);
+  if (length != 0 && length < final_name.size()) s.path.assign(final_name.data(), length);
+  return true;
+}
+
+// Waits for this run's turn at the pinned file and holds it. The file may be replaced while this
+// run waits (by the run whose turn it was): then the file that the name leads to now is pinned
+// and waited for instead.
+void TakeTurn(State& s, const std::wstring& name, PinTurn turn) {
+  for (int attempt = 0; attempt < 64; ++attempt) {
+    s.locked.Reset(OpenPinned(s, GENERIC_READ));
+    if (!LockTurn(s.locked.get(), turn)) RaiseLastError();
+    if (NameLeadsToPin(s)) return;
+    DWORD attributes = 0;
+    s.locked.Reset();
+    s.path = name;
+    if (!PinNamed(s, name, &attributes)) return;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) RaiseInOutError(kAccessDenied);
+  }
+  RaiseInOutError(kAccessDenied);
 }
 
 }  // namespace
 
-DataFilePin::DataFilePin(const std::string& name) : name_(name), state_(std::make_unique<State>()) {
+DataFilePin::DataFilePin(const std::string& name, PinTurn turn)
+    : name_(name), state_(std::make_unique<State>()) {
   State& s = *state_;
-  s.path = name;
-  Handle file(CreateFileA(name.c_str(), 0, kShareReadWrite | FILE_SHARE_DELETE, nullptr,
-                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!file.ok()) {
-    DWORD error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND) RaiseInOutError(static_cast<int>(error));
-    return;
-  }
+  const std::wstring path = LongPath(name);
+  s.path = path;
+  // An import's turn is waited for without holding the file, which a replacement needs free.
+  if (turn == PinTurn::kExclusive) s.exclusive = std::make_unique<Turn>(L"data", path);
   DWORD attributes = 0;
-  if (!Identify(file.get(), &s.volume, &s.index, &attributes)) RaiseLastError();
-  s.exists = true;
-  // A link that the user set up (also one that Wine shows as a plain file) leads to the file
-  // to use.
-  char buffer[MAX_PATH * 4];
-  DWORD length = GetFinalPathNameByHandleA(file.get(), buffer, sizeof buffer, VOLUME_NAME_DOS);
-  if (length != 0 && length < sizeof buffer) s.path.assign(buffer, length);
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    Win32JournalFiles files(s);
-    RecoverFromJournal(files, JournaledFileOf(s));
-  }
+  if (!PinNamed(s, path, &attributes) || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return;
+  TakeTurn(s, path, turn);
+  if (!s.exists) return;
+  Win32JournalFiles files(s);
+  RecoverFromJournal(files, JournaledFileOf(s));
 }
 
 DataFilePin::~DataFilePin() = default;
+
+void DataFilePin::EndTurn() {
+  state_->locked.Reset();
+  state_->exclusive.reset();
+}
 
 DataFile::DataFile(const DataFilePin& pin, FileAccess access) {
   const State& s = pin.state();
@@ -276,7 +325,9 @@ std::size_t DataFile::Read(void* buffer, std::size_t size) {
     std::size_t left = size - done;
     DWORD chunk = left > 0x10000000 ? 0x10000000 : static_cast<DWORD>(left);
     DWORD got = 0;
-    if (!ReadFile(file, out + done, chunk, &got, nullptr)) RaiseLastError();
+    if (DWORD error = ReadSome(file, out + done, chunk, &got)) {
+      RaiseInOutError(static_cast<int>(error));
+    }
     if (got == 0) break;
     done += got;
   }
@@ -285,49 +336,47 @@ std::size_t DataFile::Read(void* buffer, std::size_t size) {
 
 void ReplaceDataFile(const DataFilePin& pin, const std::string& bytes) {
   State& s = pin.state();
-  DWORD attributes = 0;
   Handle old;
   if (s.exists) {
-    attributes = GetFileAttributesA(s.path.c_str());
+    DWORD attributes = GetFileAttributesW(s.path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
       RaiseInOutError(kAccessDenied);
     }
     // The old file must be the pinned one, and one this user may write, as for an in-place
-    // rewrite; a file that another program holds without sharing fails here too.
-    old.Reset(OpenPinned(s, GENERIC_READ | GENERIC_WRITE, kShareReadWrite | FILE_SHARE_DELETE));
+    // rewrite.
+    old.Reset(OpenPinned(s, GENERIC_READ | GENERIC_WRITE | READ_CONTROL));
   }
 
-  Handle temp;
-  std::string temp_name;
-  DWORD error = CreateTempFile(DirectoryPrefix(s.path), &temp, &temp_name);
+  TempFile temp;
+  DWORD error = temp.Create(FolderOf(s.path), LeafOf(s.path));
   if (error == ERROR_ACCESS_DENIED && s.exists) {
     // The folder refuses new files: the file is rewritten in place, under a journal.
     Win32JournalFiles files(s, old.get());
-    return RewriteUnderJournal(files, JournaledFileOf(s), bytes);
+    RewriteUnderJournal(files, JournaledFileOf(s), bytes);
+    pin.state().locked.Reset();
+    pin.state().exclusive.reset();
+    return;
   }
   if (error != 0) RaiseInOutError(static_cast<int>(error));
-
-  error = WriteAll(temp.get(), bytes);
-  if (error == 0 && !FlushFileBuffers(temp.get())) error = GetLastError();
+  error = WriteAll(temp.handle(), bytes);
+  if (error == 0 && old.ok()) KeepSecurityAndAttributes(old.get(), temp.handle());
+  if (error == 0) error = temp.Flush();
+  if (error != 0) RaiseInOutError(static_cast<int>(error));
+  // The name must still lead to the file that was checked, or still be free.
+  if (s.exists ? !NameLeadsToPin(s)
+               : GetFileAttributesW(s.path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    RaiseInOutError(kAccessDenied);
+  }
   DWORD volume = 0;
   std::uint64_t index = 0;
-  if (error == 0 && !Identify(temp.get(), &volume, &index)) error = GetLastError();
-  if (error == 0) error = temp.Close();
-  DWORD keep = s.exists ? attributes & kSettableAttributes : 0;
-  if (error == 0 && keep != 0 && !SetFileAttributesA(temp_name.c_str(), keep)) {
-    error = GetLastError();
-  }
+  if (!Identify(temp.handle(), &volume, &index)) RaiseLastError();
+  // No handle of this run may hold the old file while it is replaced; the import's turn stays.
   old.Reset();
-  if (error == 0 && !MoveFileExA(temp_name.c_str(), s.path.c_str(),
-                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    error = GetLastError();
-  }
-  if (error != 0) {
-    if (temp.ok()) temp.Close();
-    DeleteFileA(temp_name.c_str());
-    RaiseInOutError(static_cast<int>(error));
-  }
+  s.locked.Reset();
+  error = temp.RenameOver(s.path);
+  if (error != 0) RaiseInOutError(static_cast<int>(error));
+  s.exclusive.reset();
   s.exists = true;
   s.volume = volume;
   s.index = index;
@@ -336,7 +385,7 @@ void ReplaceDataFile(const DataFilePin& pin, const std::string& bytes) {
 bool IsPinnedFile(const std::string& path, const DataFilePin& pin) {
   const State& s = pin.state();
   if (!s.exists) return false;
-  Handle file(CreateFileA(path.c_str(), 0, kShareReadWrite | FILE_SHARE_DELETE, nullptr,
+  Handle file(CreateFileW(LongPath(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   return file.ok() && SameFile(file.get(), s);
 }

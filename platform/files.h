@@ -19,11 +19,20 @@ enum class FileAccess { kRead, kReadWrite };
 //
 // Making a pin also finishes what a stopped in-place rewrite left: when a journal of such a
 // rewrite of this very file is found, the old bytes are put back first.
+//
+// Runs take turns at the data file: a pin holds a lock on the file, shared (a run that reads it)
+// or exclusive (an import, from its version check to its replacement), waiting for its turn
+// first. A run that waited for another's replacement pins the file that the name leads to then.
+enum class PinTurn { kShared, kExclusive };
+
 class DataFilePin {
  public:
   // A missing file is pinned as missing (its folder must exist: "Invalid filename" otherwise).
-  explicit DataFilePin(const std::string& name);
+  explicit DataFilePin(const std::string& name, PinTurn turn = PinTurn::kShared);
   ~DataFilePin();
+
+  // Ends this run's turn before the pin goes (a run that has read what it needs).
+  void EndTurn();
   DataFilePin(const DataFilePin&) = delete;
   DataFilePin& operator=(const DataFilePin&) = delete;
 
@@ -57,9 +66,10 @@ class DataFile {
 };
 
 // Replaces the whole pinned data file with `bytes`: the new file is written beside the old one,
-// flushed to disk, given the old file's owner and mode and renamed over it. Where the folder
-// refuses a new file the old one is rewritten in place under a journal (see DataFilePin). Any
-// failure leaves the old file as it was. The pin then holds the new file.
+// flushed to disk, given what the old file had of its own (owner and mode; on Windows its
+// security descriptor and attributes) and renamed over it. Where the folder refuses a new file
+// the old one is rewritten in place under a journal (see DataFilePin). Any failure leaves the old
+// file as it was. The pin then holds the new file, and its turn has ended.
 void ReplaceDataFile(const DataFilePin& pin, const std::string& bytes);
 
 // True when the file `path` (a name as the exchange file has it) is the pinned data file itself,

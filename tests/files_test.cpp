@@ -36,10 +36,12 @@ TEST_F(DataFileContract, AReplacementIsANewFileThatTakesTheName) {
   EXPECT_EQ(Listing(), std::set<std::string>{"Targets.DAT"});
 }
 
-// A file put in the pinned file's place after the pin is neither read nor replaced.
+// A file put in the pinned file's place after the pin (once the run's turn has ended, when
+// another program may replace it anywhere) is neither read nor replaced.
 TEST_F(DataFileContract, TheFileReplacedIsTheFileThatWasPinned) {
   const std::string other = dir_ / "other.DAT";
   DataFilePin pin(data_);
+  pin.EndTurn();
   WriteFileBytes(other, "someone else's\n");
   fs::rename(other, data_);
   EXPECT_EQ(ErrorOf([&] { DataFile file(pin, FileAccess::kRead); }),
