@@ -1,16 +1,17 @@
 // The INI engine's file primitives on Windows. Every name goes to the wide-character functions in
 // the \\?\ form, so an INI file may have any name Windows allows.
 //
-// Runs of the tool take turns at a file through a named mutex of the file's full name, held for
-// one item's write: waiting for it holds no handle of the file, which matters because a file that
-// any process holds open cannot be replaced by a rename (Windows without delete sharing, Wine
-// always). The item's write also holds a LockFileEx lock on the file, which a reading run takes
-// shared, so that it never sees a write half done.
+// Runs of the tool take turns at a file through a named mutex of the file's full name, taken at a
+// run's first write to the file and held to its end: waiting for it holds no handle of the file,
+// which matters because a file that any process holds open cannot be replaced by a rename
+// (Windows without delete sharing, Wine always). Each item's write holds a LockFileEx lock on the
+// file too, which a reading run takes shared, so that it never sees a write half done.
 #include "ini/file.h"
 
 #include <windows.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -101,6 +102,13 @@ bool LockRuns(HANDLE file, bool exclusive) {
   return LockFileEx(file, exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, 1, 0, &at) != 0;
 }
 
+void UnlockRuns(HANDLE file) {
+  OVERLAPPED at = {};
+  at.Offset = kLockOffsetLow;
+  at.OffsetHigh = kLockOffsetHigh;
+  UnlockFileEx(file, 0, 1, 0, &at);
+}
+
 // Reads `size` bytes at `offset`; false when the file holds fewer or cannot be read.
 bool ReadAt(HANDLE file, std::uint64_t offset, std::uint64_t size, std::string* bytes) {
   bytes->resize(static_cast<std::size_t>(size));
@@ -117,17 +125,16 @@ bool ReadAt(HANDLE file, std::uint64_t offset, std::uint64_t size, std::string* 
   return done == size;
 }
 
-// Writes all of `bytes` at `offset`, or at the end of the file when it is negative; false when a
-// write fails. *written counts the bytes that went out; *end is where the last one ended.
-bool WriteAt(HANDLE file, std::string_view bytes, std::int64_t offset, std::size_t* written,
-             std::uint64_t* end) {
+// Writes all of `bytes` at the handle's position (the file's end for a handle that may only
+// append), without an OVERLAPPED offset, which costs Wine a call of its server per write; false
+// when a write fails. *written counts the bytes that went out; *end is where the last one ended.
+bool WriteHere(HANDLE file, std::string_view bytes, std::size_t* written, std::uint64_t* end) {
   *written = 0;
   while (*written < bytes.size()) {
-    OVERLAPPED at = offset < 0 ? At(~std::uint64_t{0}) : At(offset + *written);
     std::size_t left = bytes.size() - *written;
     DWORD chunk = left > 0x10000000 ? 0x10000000 : static_cast<DWORD>(left);
     DWORD done = 0;
-    BOOL ok = WriteFile(file, bytes.data() + *written, chunk, &done, &at);
+    BOOL ok = WriteFile(file, bytes.data() + *written, chunk, &done, nullptr);
     *written += done;
     if (!ok || done == 0) return false;
   }
@@ -136,6 +143,15 @@ bool WriteAt(HANDLE file, std::string_view bytes, std::int64_t offset, std::size
     *end = static_cast<std::uint64_t>(position.QuadPart);
   }
   return true;
+}
+
+// The same at `offset`.
+bool WriteAt(HANDLE file, std::string_view bytes, std::uint64_t offset) {
+  LARGE_INTEGER position;
+  position.QuadPart = static_cast<LONGLONG>(offset);
+  std::size_t written = 0;
+  return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) &&
+         WriteHere(file, bytes, &written, nullptr);
 }
 
 bool SetSize(HANDLE file, std::uint64_t size) {
@@ -149,6 +165,32 @@ bool SetSize(HANDLE file, std::uint64_t size) {
 bool StillAsRead(const FileStamp& now, const FileStamp& expected) {
   return now.kind == FileKind::kRegular && now.inode == expected.inode &&
          now.size >= expected.size && (now.size > expected.size || now == expected);
+}
+
+// The locked handle may only append: bytes in place go through a second handle of the file `name`,
+// which must be the file that `locked` describes. An invalid handle when it cannot be had.
+HANDLE OpenWriter(const std::wstring& name, const FileStamp& locked) {
+  Handle writer(CreateFileW(name.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!writer.ok() || StampOfHandle(writer.get()) != locked) return INVALID_HANDLE_VALUE;
+  return writer.Release();
+}
+
+// What this run holds of an INI file from its first write to its end: its turn among the runs
+// (a mutex that a killed run held is abandoned, and the next run takes it), and the file, open.
+// Each item's write locks the file and lets go of it again; waiting for a turn and opening the
+// file per item would cost Wine's server four more calls an item.
+struct RunsHold {
+  explicit RunsHold(const std::wstring& name) : turn(L"ini", name) {}
+  Turn turn;
+  Handle file;
+};
+
+RunsHold& HoldOf(const std::wstring& name) {
+  static std::map<std::wstring, std::unique_ptr<RunsHold>> holds;
+  std::unique_ptr<RunsHold>& hold = holds[name];
+  if (hold == nullptr) hold = std::make_unique<RunsHold>(name);
+  return *hold;
 }
 
 }  // namespace
@@ -183,80 +225,104 @@ bool ReadWholeFile(const std::string& path, std::string* content, FileStamp* sta
 
 struct LockedFile::Parts {
   std::wstring name;
-  std::unique_ptr<Turn> turn;  // this run's, while this lives
-  Handle file;                 // the file
-  TempFile replacement;        // the new file of a Replace, which is the file once renamed
+  RunsHold* hold = nullptr;  // of this file, whose handle this item's write locked
+  TempFile replacement;      // the new file of a Replace, which is the file once renamed
   bool replaced = false;
+  FileStamp opened;      // the file's state when it was locked
+  bool written = false;  // since then
+  HANDLE file() const { return hold->file.get(); }
 };
 
-LockedFile::~LockedFile() { delete parts_; }
+LockedFile::~LockedFile() {
+  if (parts_ != nullptr && parts_->hold != nullptr && parts_->hold->file.ok()) {
+    UnlockRuns(parts_->file());
+  }
+  delete parts_;
+}
 
 WriteResult LockedFile::Open(const std::string& path) {
   delete parts_;
   parts_ = new Parts;
   Parts& p = *parts_;
   p.name = LongPath(path);
-  p.turn = std::make_unique<Turn>(L"ini", p.name);
-  // Another program may replace the file between the open and the lock: the file that the name
-  // leads to afterwards is taken instead.
+  RunsHold& hold = HoldOf(p.name);
+  // Another program may replace the file while this run holds it open, or between the open and
+  // the lock: the file that the name leads to then is taken instead.
   for (int attempt = 0; attempt < 16; ++attempt) {
-    DWORD error = RetryWhileHeld(p.name, [&]() -> DWORD {
-      p.file.Reset(CreateFileW(p.name.c_str(), GENERIC_READ | GENERIC_WRITE | READ_CONTROL,
-                               kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-      return p.file.ok() ? 0 : GetLastError();
-    });
-    if (error != 0 || StampOfHandle(p.file.get()).kind != FileKind::kRegular ||
-        !LockRuns(p.file.get(), true)) {
+    if (!hold.file.ok()) {
+      DWORD error = RetryWhileHeld(p.name, [&]() -> DWORD {
+        // A handle that may only append: every write goes to the file's true end, wherever
+        // another program may have put it meanwhile.
+        hold.file.Reset(CreateFileW(
+            p.name.c_str(), GENERIC_READ | FILE_APPEND_DATA | READ_CONTROL | SYNCHRONIZE, kShareAll,
+            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return hold.file.ok() ? 0 : GetLastError();
+      });
+      if (error != 0) return WriteResult::kFailed;
+    }
+    p.opened = StampOfHandle(hold.file.get());
+    if (p.opened.kind != FileKind::kRegular || !LockRuns(hold.file.get(), true)) {
+      hold.file.Reset();
       return WriteResult::kFailed;
     }
-    if (StampOfName(p.name) == StampOfHandle(p.file.get())) return WriteResult::kDone;
+    // Locked, and the name leads to the file as it is: that is its state now.
+    if (StampOfName(p.name) == p.opened) {
+      p.hold = &hold;
+      return WriteResult::kDone;
+    }
+    hold.file.Reset();
   }
   return WriteResult::kFailed;
 }
 
 FileStamp LockedFile::stamp() const {
-  return StampOfHandle(parts_->replaced ? parts_->replacement.handle() : parts_->file.get());
+  const Parts& p = *parts_;
+  if (!p.written) return p.opened;
+  return StampOfHandle(p.replaced ? p.replacement.handle() : p.file());
 }
 
 bool LockedFile::Read(std::uint64_t size, std::string* bytes) const {
-  return ReadAt(parts_->file.get(), 0, size, bytes);
+  return ReadAt(parts_->file(), 0, size, bytes);
 }
 
 WriteResult LockedFile::Append(std::string_view bytes, std::uint64_t expected_end,
                                std::uint64_t* at) {
-  HANDLE file = parts_->file.get();
+  HANDLE file = parts_->file();
   // Another program that appended since the caller looked is left to a fresh look, rather than
   // written behind (where the bytes might join its section).
-  if (stamp().size != expected_end) return WriteResult::kChanged;
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(file, &size) || static_cast<std::uint64_t>(size.QuadPart) != expected_end) {
+    return WriteResult::kChanged;
+  }
+  parts_->written = true;
   std::size_t written = 0;
   std::uint64_t end = expected_end;
-  const bool ok = WriteAt(file, bytes, -1, &written, &end);
+  const bool ok = WriteHere(file, bytes, &written, &end);
   *at = ok ? end - written : expected_end;
   if (ok) return WriteResult::kDone;
   if (written > 0) {
     // Undone: cut off again where nothing came after; blanked, which reading ignores, where
     // another program appended behind the broken-off bytes.
+    Handle writer(OpenWriter(parts_->name, stamp()));
     if (stamp().size == expected_end + written) {
-      SetSize(file, expected_end);
+      SetSize(writer.get(), expected_end);
     } else {
-      std::size_t blanked = 0;
-      WriteAt(file, std::string(written, ' '), static_cast<std::int64_t>(expected_end), &blanked,
-              nullptr);
+      WriteAt(writer.get(), std::string(written, ' '), expected_end);
     }
   }
   return WriteResult::kFailed;
 }
 
 WriteResult LockedFile::Overwrite(std::uint64_t offset, std::string_view bytes) {
-  std::size_t written = 0;
-  return WriteAt(parts_->file.get(), bytes, static_cast<std::int64_t>(offset), &written, nullptr)
-             ? WriteResult::kDone
-             : WriteResult::kFailed;
+  Handle writer(OpenWriter(parts_->name, stamp()));
+  parts_->written = true;
+  return writer.ok() && WriteAt(writer.get(), bytes, offset) ? WriteResult::kDone
+                                                             : WriteResult::kFailed;
 }
 
 WriteResult LockedFile::Replace(std::string_view contents, const FileStamp& expected) {
   Parts& p = *parts_;
-  HANDLE old = p.file.get();
+  HANDLE old = p.file();
   if (!StillAsRead(StampOfHandle(old), expected)) return WriteResult::kChanged;
 
   // A link that the user set up stays: its target is replaced, in the target's folder.
@@ -271,11 +337,14 @@ WriteResult LockedFile::Replace(std::string_view contents, const FileStamp& expe
   std::size_t written = 0;
   if (error == ERROR_ACCESS_DENIED) {
     // The folder refuses new files: the file is rewritten in place.
-    return WriteAt(old, contents, 0, &written, nullptr) && SetSize(old, contents.size())
+    Handle writer(OpenWriter(parts_->name, stamp()));
+    p.written = true;
+    return writer.ok() && WriteAt(writer.get(), contents, 0) &&
+                   SetSize(writer.get(), contents.size())
                ? WriteResult::kDone
                : WriteResult::kFailed;
   }
-  if (error != 0 || !WriteAt(temp.handle(), contents, 0, &written, nullptr)) {
+  if (error != 0 || !WriteHere(temp.handle(), contents, &written, nullptr)) {
     return WriteResult::kFailed;
   }
   KeepSecurityAndAttributes(old, temp.handle());
@@ -288,12 +357,13 @@ WriteResult LockedFile::Replace(std::string_view contents, const FileStamp& expe
     // What another program appended in the moment before goes on, at the new file's end.
     std::string late;
     if (!ReadAt(old, expected.size, now.size - expected.size, &late) ||
-        !WriteAt(temp.handle(), late, -1, &written, nullptr)) {
+        !WriteHere(temp.handle(), late, &written, nullptr)) {
       return WriteResult::kFailed;
     }
   }
   // No handle of this run may hold the old file while it is replaced; the turn stays this run's.
-  p.file.Reset();
+  p.hold->file.Reset();
+  p.written = true;
   if (temp.RenameOver(target) != 0) return WriteResult::kFailed;
   p.replaced = true;
   return WriteResult::kDone;
