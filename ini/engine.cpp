@@ -403,6 +403,17 @@ bool ShiftIndex(FileCopy* s, const Edit& edit) {
   return true;
 }
 
+// A value can make its key line look like a section line ("[k" given the value "v]" reads as the
+// section "k=v"), as it does to the profile functions; the index then follows the line's new
+// nature.
+void ReindexIfItBecameASection(FileCopy* s, size_t pos) {
+  size_t begin = pos;
+  while (begin > s->body && !IsLineEnd(s->content[begin - 1])) --begin;
+  while (begin < s->content.size() && IsBlank(s->content[begin])) ++begin;
+  std::string_view name;
+  if (IsSectionLine(LineText(s->content, begin), &name)) IndexAll(s);
+}
+
 // Bytes of a write that landed behind another program's append, and so maybe in its section:
 // the next attempt takes them out again.
 struct Stray {
@@ -575,9 +586,16 @@ bool IniEngine::Write(const std::string& file, const std::string& section, const
         s.valid = false;
         continue;
       }
+      // A value given to a last line without '=' continues that line: its part of the index is
+      // worked out again, not taken for a line of its own.
+      const bool continues_line = edit.pos > s.body && !IsLineEnd(s.content[edit.pos - 1]);
       s.content.append(edit.text);
       s.file_size += bytes.size();
-      IndexLines(&s, edit.pos, s.content.size());
+      if (continues_line) {
+        IndexAll(&s);
+      } else {
+        IndexLines(&s, edit.pos, s.content.size());
+      }
     } else if (!has_cleaned && in_bytes && edit.text.size() == edit.erase) {
       // The same number of bytes, in place.
       if (locked.Overwrite(edit.pos, edit.text) != WriteResult::kDone) {
@@ -585,6 +603,7 @@ bool IniEngine::Write(const std::string& file, const std::string& section, const
         return false;
       }
       s.content.replace(edit.pos, edit.erase, edit.text);
+      ReindexIfItBecameASection(&s, edit.pos);
     } else {
       std::string next = change ? Edited(plan.content, edit) : plan.content;
       std::string bytes = IsUtf16(plan) ? plan.mark + FileBytes(plan, next) + plan.odd : next;
@@ -600,6 +619,7 @@ bool IniEngine::Write(const std::string& file, const std::string& section, const
       } else {
         s.content.swap(next);
         if (!ShiftIndex(&s, edit)) IndexAll(&s);
+        ReindexIfItBecameASection(&s, edit.pos);
       }
       s.file_size = bytes.size();
       s.valid = true;

@@ -96,14 +96,9 @@ HANDLE OpenPinned(const State& s, DWORD rights) {
 
 // Reads into `buffer` at the file's position, waiting while another program's lock covers it.
 DWORD ReadSome(HANDLE file, char* buffer, DWORD size, DWORD* got) {
-  DWORD error = 0;
-  for (DWORD wait = 25; wait <= 300; wait += 25) {
-    if (ReadFile(file, buffer, size, got, nullptr)) return 0;
-    error = GetLastError();
-    if (error != ERROR_LOCK_VIOLATION) return error;
-    Sleep(wait);
-  }
-  return error;
+  return RetryWhileHeld(std::wstring(), [&]() -> DWORD {
+    return ReadFile(file, buffer, size, got, nullptr) ? 0 : GetLastError();
+  });
 }
 
 bool ReadAll(HANDLE file, std::string* bytes) {
@@ -185,7 +180,9 @@ class Win32JournalFiles : public JournalFiles {
   }
 
   int OverwriteData(const std::string& bytes) override {
-    return static_cast<int>(Overwrite(Data(GENERIC_READ | GENERIC_WRITE), bytes));
+    HANDLE file = Data(GENERIC_READ | GENERIC_WRITE);
+    // Written again from the start while another program's lock is in the way.
+    return static_cast<int>(RetryWhileHeld(s_.path, [&] { return Overwrite(file, bytes); }));
   }
 
   int JournalPlaces() const override { return 2; }

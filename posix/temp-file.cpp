@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/temp-name.h"
+
 namespace {
 
 const int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
@@ -56,20 +58,6 @@ int TakeSlot(int folder, const std::string& name) {
   return -1;
 }
 
-bool IsTempNameOf(const char* name, const std::string& target) {
-  std::size_t length = std::strlen(name);
-  if (length != target.size() + 8 || name[0] != '.' ||
-      std::strncmp(name + 1, target.c_str(), target.size()) != 0 ||
-      name[target.size() + 1] != '.') {
-    return false;
-  }
-  for (const char* p = name + target.size() + 2; *p != '\0'; ++p) {
-    bool ok = (*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z') || (*p >= '0' && *p <= '9');
-    if (!ok) return false;
-  }
-  return true;
-}
-
 // Removes the temporary files of `target` that nobody holds locked. Runs with the folder locked
 // exclusively; a folder that another run is creating a file in is left for another time.
 void SweepStaleTempFiles(int folder, const std::string& target) {
@@ -79,7 +67,7 @@ void SweepStaleTempFiles(int folder, const std::string& target) {
   if (listing == nullptr) return;
   listing_fd.Release();
   while (const dirent* entry = readdir(listing)) {
-    if (!IsTempNameOf(entry->d_name, target)) continue;
+    if (!IsTempNameOf<char>(entry->d_name, target)) continue;
     Fd stale(Io().OpenAt(folder, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0));
     struct stat held, named;
     if (!stale.ok() || Io().Stat(stale.get(), &held) != 0 || !S_ISREG(held.st_mode) ||
@@ -95,21 +83,14 @@ void SweepStaleTempFiles(int folder, const std::string& target) {
   closedir(listing);
 }
 
-std::string RandomSuffix() {
-  static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+// A seed that differs between runs and between the names one run draws.
+unsigned long long TempSeed() {
   static std::atomic<unsigned> counter{0};
   struct timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
-  unsigned long long x = static_cast<unsigned long long>(now.tv_nsec) ^
-                         (static_cast<unsigned long long>(getpid()) << 32) ^
-                         (static_cast<unsigned long long>(counter++) * 0x9E3779B97F4A7C15ull);
-  std::string suffix;
-  for (int i = 0; i < 6; ++i) {
-    x ^= x >> 29;
-    x *= 0xBF58476D1CE4E5B9ull;
-    suffix += kChars[x % 62];
-  }
-  return suffix;
+  return static_cast<unsigned long long>(now.tv_nsec) ^
+         (static_cast<unsigned long long>(getpid()) << 32) ^
+         (static_cast<unsigned long long>(counter++) * 0x9E3779B97F4A7C15ull);
 }
 
 }  // namespace
@@ -141,7 +122,7 @@ bool TempFile::Create(int folder, const std::string& target, int* err) {
   }
   *err = EEXIST;
   for (int attempt = 0; attempt < 100 && *err == EEXIST; ++attempt) {
-    std::string name = "." + target + "." + RandomSuffix();
+    std::string name = TempName<char>(target, TempSeed());
     HoldStopSignals hold;
     int fd =
         Io().OpenAt(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);

@@ -200,6 +200,17 @@ TEST_F(DataFileTest, OwnersAndModesAreKept) {
 // ---- No torn data file when the folder refuses new files ----
 
 // The folder refuses new files: the seam refuses the temporary file.
+// The first write of the data file's in-place rewrite writes 300 of the new bytes, and the run
+// ends there, as a killed one would: a torn file.
+void TearTheRewrite(FaultyIo* io, const std::string& path_part, const std::string& data,
+                    const std::string& bytes) {
+  io->Before(FaultyIo::kPWrite, path_part, 1, [data, bytes] {
+    int fd = open(data.c_str(), O_WRONLY);
+    if (pwrite(fd, bytes.data(), 300, 0) != 300) _exit(5);
+    _exit(9);
+  });
+}
+
 void RefuseNewFiles(FaultyIo* io) {
   for (int nth = 1; nth <= 100; ++nth) io->FailAt(FaultyIo::kOpen, "/.Targets.DAT.", nth, EACCES);
 }
@@ -223,11 +234,7 @@ TEST_F(DataFileTest, InPlaceRewriteIsJournaledAndAStoppedOneIsUndone) {
   WriteFileBytes(data_, kOld);
   FaultyIo io;
   RefuseNewFiles(&io);
-  io.Before(FaultyIo::kPWrite, "/Targets.DAT", 1, [&] {
-    int fd = open(data_.c_str(), O_WRONLY);
-    if (pwrite(fd, kNew.data(), 300, 0) != 300) _exit(5);
-    _exit(9);
-  });
+  TearTheRewrite(&io, "/Targets.DAT", data_, kNew);
   int status = InChild(&io, [&] { Save(kNew); });
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << status;
   std::string torn = ReadFileBytes(data_);
@@ -363,11 +370,7 @@ TEST_F(JournalFolderTest, AStoppedRewriteWithItsJournalInTheTemporaryFolderIsUnd
   FaultyIo io;
   RefuseNewDataFile(&io);
   RefuseStateFolder(&io, EACCES);
-  io.Before(FaultyIo::kPWrite, "Framekeep/Targets.DAT", 1, [&] {
-    int fd = open(data_.c_str(), O_WRONLY);
-    if (pwrite(fd, kNew.data(), 300, 0) != 300) _exit(5);
-    _exit(9);
-  });
+  TearTheRewrite(&io, "Framekeep/Targets.DAT", data_, kNew);
   int status = InChild(&io, [&] { Save(kNew); });
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << status;
   std::string torn = ReadFileBytes(data_);

@@ -189,6 +189,26 @@ TEST_F(IniEngineTest, Utf8ByteOrderMarkIsSkippedAndKept) {
 
 // ---- Writing ----
 
+// A value given to a key line without '=' continues that line: the rest of it is no line of its
+// own (no empty key appears), and a line that a value makes a section line ("[k" given "v]") is a
+// section from then on, as the profile functions read it.
+TEST_F(IniEngineTest, AValueChangesItsLineAndNothingElse) {
+  Put("[");
+  ASSERT_TRUE(Write("", "[", "w"));
+  EXPECT_EQ(Get(), "[=w");
+  EXPECT_EQ(Read("", ""), "<absent>");
+  ASSERT_TRUE(Write("", "\x1a", "v"));
+  EXPECT_EQ(Get(), "[=w\r\n=v\r\n");
+  EXPECT_EQ(Read("", "["), "w");
+  EXPECT_EQ(Read("", ""), "v");
+
+  Put("[k=ab\r\n");
+  ASSERT_TRUE(Write("", "[k", "v]"));
+  EXPECT_EQ(Read("", "[k"), "<absent>");
+  ASSERT_TRUE(Write("k=v", "x", "1"));
+  EXPECT_EQ(Get(), "[k=v]\r\nx=1\r\n");
+}
+
 TEST_F(IniEngineTest, FirstWriteCreatesACrLfFile) {
   ASSERT_TRUE(Write(" Sec ", " Key ", "  value  "));
   ASSERT_TRUE(Write("Sec", "Second", "2"));

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "base/temp-name.h"
 #include "win32/held.h"
 
 namespace {
@@ -43,7 +44,7 @@ void SweepStaleTempFiles(const std::wstring& folder, const std::wstring& leaf) {
   HANDLE search = FindFirstFileW((folder + L"." + leaf + L".*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return;
   do {
-    if (!IsTempNameOf(found.cFileName, leaf)) continue;
+    if (!IsTempNameOf<wchar_t>(found.cFileName, leaf)) continue;
     HANDLE stale = CreateFileW((folder + found.cFileName).c_str(), DELETE, 0, nullptr,
                                OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (stale != INVALID_HANDLE_VALUE) CloseHandle(stale);
@@ -51,32 +52,7 @@ void SweepStaleTempFiles(const std::wstring& folder, const std::wstring& leaf) {
   FindClose(search);
 }
 
-std::wstring RandomSuffix(DWORD seed) {
-  static const wchar_t kChars[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  unsigned long long x = seed * 0x9E3779B97F4A7C15ull;
-  std::wstring suffix;
-  for (int i = 0; i < 6; ++i) {
-    x ^= x >> 29;
-    x *= 0xBF58476D1CE4E5B9ull;
-    suffix += kChars[x % 62];
-  }
-  return suffix;
-}
-
 }  // namespace
-
-bool IsTempNameOf(const std::wstring& name, const std::wstring& leaf) {
-  if (name.size() != leaf.size() + 8 || name[0] != L'.' ||
-      name.compare(1, leaf.size(), leaf) != 0 || name[leaf.size() + 1] != L'.') {
-    return false;
-  }
-  for (std::size_t i = leaf.size() + 2; i < name.size(); ++i) {
-    wchar_t c = name[i];
-    bool ok = (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9');
-    if (!ok) return false;
-  }
-  return true;
-}
 
 TempFile::~TempFile() {
   if (handle_ == INVALID_HANDLE_VALUE) return;
@@ -94,7 +70,7 @@ DWORD TempFile::Create(const std::wstring& folder, const std::wstring& leaf) {
     QueryPerformanceCounter(&now);
     DWORD seed = GetCurrentProcessId() * 2654435761u ^ static_cast<DWORD>(now.QuadPart) ^
                  static_cast<DWORD>(InterlockedIncrement(&counter)) * 40503u;
-    std::wstring path = folder + L"." + leaf + L"." + RandomSuffix(seed);
+    std::wstring path = folder + TempName<wchar_t>(leaf, seed * 0x9E3779B97F4A7C15ull);
     HANDLE file =
         CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | WRITE_DAC | WRITE_OWNER,
                     FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -36,9 +36,6 @@ class TempFile {
   int slot_ = -1;
 };
 
-// Whether `name` is the name of a temporary file of `leaf`.
-bool IsTempNameOf(const std::wstring& name, const std::wstring& leaf);
-
 // Installs the console handler that removes this run's temporary files when Ctrl-C, Ctrl-Break,
 // or the closing of its console ends the run.
 void InstallTempFileCleanup();
