@@ -244,8 +244,12 @@ void Sandbox::RemoveInstall() {
 }
 
 void Sandbox::FlushWineRegistry() const {
-  Spawn({kWineServer, "-w"}, {"WINEPREFIX=" + prefix_}, {}, dir_ / "ws.out", dir_ / "ws.err",
-        nullptr);
+  // The prefix's server is persistent: it writes its registry when it is ended, and a new one
+  // takes its place for the runs that follow.
+  for (const char* action : {"-k", "-p"}) {
+    Spawn({kWineServer, action}, {"WINEPREFIX=" + prefix_}, {}, dir_ / "ws.out", dir_ / "ws.err",
+          nullptr);
+  }
 }
 
 RunResult Sandbox::Run(const std::vector<std::string>& args, const RunOptions& options) const {

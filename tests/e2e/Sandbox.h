@@ -101,7 +101,7 @@ class Sandbox {
 
   RunResult Run(const std::vector<std::string>& args, const RunOptions& options = {}) const;
 
-  // Waits until Wine has written its registry to user.reg (Wine runs only).
+  // Has Wine write its registry to user.reg (Wine runs only).
   void FlushWineRegistry() const;
 
  private:

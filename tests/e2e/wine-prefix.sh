@@ -16,8 +16,13 @@ case $action in
     "$server" -k 2>/dev/null
     rm -rf "$prefix"
     "$loader" wineboot -i >/dev/null 2>&1 || { echo "wineboot failed"; exit 1; }
-    # Keep the server up between the many short runs that follow.
-    "$server" -p
+    # wineboot's server ends with its last client. A persistent one takes its place, and its
+    # services start here, outside any test's process group, so that the many short runs that
+    # follow find them there and no test's signal ends them.
+    # (None of them may keep this script's output open: the test run waits for its end.)
+    "$server" -w
+    "$server" -p </dev/null >/dev/null 2>&1
+    "$loader" cmd.exe /c exit </dev/null >/dev/null 2>&1
     echo "Wine prefix ready: $prefix ($loader)"
     ;;
   stop)
