@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "tests/TargetsBuilder.h"
+#include "tests/e2e/ProgramsTest.h"
 #include "tests/e2e/Sandbox.h"
 
 namespace {
@@ -56,21 +57,12 @@ const std::string kNotInstalled = kBanner + "Framekeep not installed!\r\n";
 const std::string kStats =
     kBanner + "  Location: " + kInstall + "\r\n  Targets.DAT version: OK\r\n";
 
-class Cli : public ::testing::TestWithParam<Flavour> {
+class Cli : public ProgramsTest {
  protected:
-  void SetUp() override {
-    std::string why = Sandbox::Unavailable(GetParam());
-    if (!why.empty()) GTEST_SKIP() << why;
-    sb_ = std::make_unique<Sandbox>(GetParam());
-  }
-  bool Native() const { return GetParam() == Flavour::kNative; }
   void Install(const std::string& data) {
     sb_->SetInstallDir(kInstall);
     sb_->WriteData(data);
   }
-  std::string Report(const RunResult& r) const { return ReportOf(r.err, sb_->ModuleName()); }
-
-  std::unique_ptr<Sandbox> sb_;
 };
 
 TEST_P(Cli, StatsShowsLocationAndVersion) {

@@ -19,6 +19,7 @@
 
 #include "platform/journal.h"
 #include "tests/TargetsBuilder.h"
+#include "tests/e2e/ProgramsTest.h"
 #include "tests/e2e/Sandbox.h"
 
 #ifndef KEEPXFER_HOLDER
@@ -32,18 +33,15 @@ namespace {
 const std::string kBanner = "\r\nFramekeep Export/Import 1.32  https://framekeep.example/\r\n";
 const std::string kInstall = "C:\\Program Files\\Framekeep";
 
-class DataFileRuns : public ::testing::TestWithParam<Flavour> {
+class DataFileRuns : public ProgramsTest {
  protected:
   void SetUp() override {
-    std::string why = Sandbox::Unavailable(GetParam());
-    if (!why.empty()) GTEST_SKIP() << why;
-    sb_ = std::make_unique<Sandbox>(GetParam());
+    ProgramsTest::SetUp();
+    if (IsSkipped()) return;
     sb_->SetInstallDir(kInstall);
     sb_->WriteData(old_);
     WriteFileBytes(sb_->ProgramDir() + "/in.ini", IniOf(fresh_));
   }
-  bool Native() const { return GetParam() == Flavour::kNative; }
-  std::string Report(const RunResult& r) const { return ReportOf(r.err, sb_->ModuleName()); }
 
   // The exchange file a real export of `data` gives.
   std::string IniOf(const std::string& data) {
@@ -82,7 +80,6 @@ class DataFileRuns : public ::testing::TestWithParam<Flavour> {
   }
   bool CanHold() const { return !Native() && IsRegular(KEEPXFER_HOLDER); }
 
-  std::unique_ptr<Sandbox> sb_;
   const std::string old_ = BuildTargets(SampleEntries(20));
   const std::string fresh_ = BuildTargets(SampleEntries(30));
 };

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/TargetsBuilder.h"
+#include "tests/e2e/ProgramsTest.h"
 #include "tests/e2e/Sandbox.h"
 
 #ifndef KEEPXFER_HOLDER
@@ -43,16 +44,13 @@ std::vector<typEntry> OtherEntries(int count) {
   return entries;
 }
 
-class ExchangeFile : public ::testing::TestWithParam<Flavour> {
+class ExchangeFile : public ProgramsTest {
  protected:
   void SetUp() override {
-    std::string why = Sandbox::Unavailable(GetParam());
-    if (!why.empty()) GTEST_SKIP() << why;
-    sb_ = std::make_unique<Sandbox>(GetParam());
+    ProgramsTest::SetUp();
+    if (IsSkipped()) return;
     sb_->SetInstallDir(kInstall);
   }
-  bool Native() const { return GetParam() == Flavour::kNative; }
-  std::string Report(const RunResult& r) const { return ReportOf(r.err, sb_->ModuleName()); }
 
   RunResult Export(const std::vector<typEntry>& entries, const std::string& shown,
                    const RunOptions& options = {}) {
@@ -76,8 +74,6 @@ class ExchangeFile : public ::testing::TestWithParam<Flavour> {
       EXPECT_EQ(read[i], items[i].value) << "[" << items[i].section << "] " << items[i].key;
     }
   }
-
-  std::unique_ptr<Sandbox> sb_;
 };
 
 // The disk fills while an export writes into a file that holds the user's own section.
