@@ -154,16 +154,72 @@ Sandbox::Sandbox(Flavour flavour) : flavour_(flavour) {
     return;
   }
   prefix_ = SharedWinePrefix();
+  MakeProgramDirs();
+  RemoveInstall();
+}
+
+void Sandbox::MakeProgramDirs() {
   program_dir_ = prefix_ + "/drive_c/Tools";
   program_ = program_dir_ + "/Keepxfer.exe";
   Shell("rm -rf " + Quoted(ProductDir()) + " " + Quoted(program_dir_) + " " +
         Quoted(prefix_ + "/drive_c/abs") + " && mkdir -p " + Quoted(ProductDir()) + " " +
-        Quoted(program_dir_) + " && cp " + Quoted(WindowsExe()) + " " + Quoted(program_));
+        Quoted(program_dir_) + " && cp " + Quoted(WindowsExe()) + " " + Quoted(program_) +
+        " && chmod 0755 " + Quoted(program_));
+}
+
+std::string Sandbox::MoveToNobodysPrefix() {
+  Check(flavour_ == Flavour::kWine, "MoveToNobodysPrefix is for Wine runs");
+  const std::string why = WhyNotUnprivileged();
+  if (!why.empty()) return why;
+  const std::string own = dir_ / "nobodys-prefix";
+  if (std::system(("cp -al " + Quoted(prefix_) + " " + Quoted(own) + " 2>/dev/null").c_str()) !=
+      0) {
+    return "the Wine prefix cannot be hard-linked into the temporary folder (another file system)";
+  }
+  // The shared prefix's server lock and registry are its own; nobody gets copies.
+  Shell("cd " + Quoted(own) + " && rm -f wineserver *.reg .update-timestamp && cp -p " +
+        Quoted(prefix_) + "/*.reg " + Quoted(prefix_) + "/.update-timestamp . && " +
+        "find . -type d -exec chown -h 65534:65534 {} + && " +
+        "chown 65534:65534 *.reg .update-timestamp && chmod 0755 " + Quoted(Root()));
+  prefix_ = own;
+  nobodys_ = true;
+  MakeProgramDirs();
   RemoveInstall();
+  return "";
+}
+
+std::string Sandbox::WineFolder(const std::string& variable) const {
+  std::vector<std::string> argv = AsUser(false);
+  argv.insert(argv.end(), {WineLoader(), "cmd.exe", "/c", "echo %" + variable + "%"});
+  Spawn(argv, {"WINEPREFIX=" + prefix_, "HOME=" + Root() + "/home", "WINEDEBUG=-all"}, {},
+        dir_ / "temp.out", dir_ / "temp.err", nullptr);
+  const std::string shown = ReadFileBytes(dir_ / "temp.out");
+  std::smatch m;
+  Check(std::regex_search(shown, m, std::regex("^[Cc]:\\\\([^\r\n]*)")), "a folder on drive C:");
+  std::string path = prefix_ + "/drive_c/" + m[1].str();
+  for (char& c : path) {
+    if (c == '\\') c = '/';
+  }
+  return path;
 }
 
 Sandbox::~Sandbox() {
-  if (flavour_ == Flavour::kWine) std::system(("chmod -R u+w " + Quoted(ProductDir())).c_str());
+  if (flavour_ != Flavour::kWine) return;
+  std::system(("chmod -R u+w " + Quoted(ProductDir())).c_str());
+  if (nobodys_) {
+    // Nobody's server goes first; then the hard links, before anything could change the modes
+    // of the files they share with the shared prefix.
+    std::vector<std::string> argv = AsUser(true);
+    argv.push_back(kWineServer);
+    argv.push_back("-k");
+    Spawn(argv, {"WINEPREFIX=" + prefix_}, {}, dir_ / "ws.out", dir_ / "ws.err", nullptr);
+    std::system(("rm -rf " + Quoted(prefix_)).c_str());
+  }
+}
+
+std::vector<std::string> Sandbox::AsUser(bool unprivileged) const {
+  if (!unprivileged && !nobodys_) return {};
+  return {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
 }
 
 std::string Sandbox::ShownProgramDir() const {
@@ -193,7 +249,9 @@ std::string Sandbox::AbsoluteHostPath(const std::string& name) const {
 }
 
 void Sandbox::WineReg(const std::vector<std::string>& args) const {
-  std::vector<std::string> argv = {WineLoader(), "reg"};
+  std::vector<std::string> argv = AsUser(false);
+  argv.push_back(WineLoader());
+  argv.push_back("reg");
   argv.insert(argv.end(), args.begin(), args.end());
   Spawn(argv, {"WINEPREFIX=" + prefix_, "WINEDEBUG=-all"}, {}, dir_ / "reg.out", dir_ / "reg.err",
         nullptr);
@@ -245,18 +303,22 @@ void Sandbox::RemoveInstall() {
 
 void Sandbox::FlushWineRegistry() const {
   // The prefix's server is persistent: it writes its registry when it is ended, and a new one
-  // takes its place for the runs that follow.
-  for (const char* action : {"-k", "-p"}) {
-    Spawn({kWineServer, action}, {"WINEPREFIX=" + prefix_}, {}, dir_ / "ws.out", dir_ / "ws.err",
-          nullptr);
+  // takes its place for the runs that follow. Its services start here too, from a run whose
+  // output goes nowhere: started by a later run, they would keep that run's output open for
+  // as long as they live, and whoever reads it (the Windows unit tests' ctest) would wait for
+  // ever.
+  const std::vector<std::string> env = {"WINEPREFIX=" + prefix_, "WINEDEBUG=-all"};
+  const std::vector<std::vector<std::string>> steps = {
+      {kWineServer, "-k"}, {kWineServer, "-p"}, {WineLoader(), "cmd.exe", "/c", "exit"}};
+  for (const std::vector<std::string>& step : steps) {
+    std::vector<std::string> argv = AsUser(false);
+    argv.insert(argv.end(), step.begin(), step.end());
+    Spawn(argv, env, {}, "/dev/null", "/dev/null", nullptr);
   }
 }
 
 RunResult Sandbox::Run(const std::vector<std::string>& args, const RunOptions& options) const {
-  std::vector<std::string> argv;
-  if (options.unprivileged) {
-    argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
-  }
+  std::vector<std::string> argv = AsUser(options.unprivileged);
   argv.insert(argv.end(), options.wrapper.begin(), options.wrapper.end());
   if (flavour_ == Flavour::kWine) argv.push_back(WineLoader());
   argv.push_back(program_);

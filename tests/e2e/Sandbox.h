@@ -104,10 +104,23 @@ class Sandbox {
   // Has Wine write its registry to user.reg (Wine runs only).
   void FlushWineRegistry() const;
 
+  // Wine runs only. From now on every run of this sandbox is nobody's, in a prefix of nobody's
+  // own (Wine refuses a prefix that is not the user's): the shared one's folders anew, its files
+  // hard links, which nobody may read but not change, and its registry copied. The program and
+  // the installation folder start empty again. Empty when done, else why it cannot be.
+  std::string MoveToNobodysPrefix();
+  // Wine runs only: the folder that an environment variable of the prefix's user names (TEMP,
+  // LOCALAPPDATA), as a path here.
+  std::string WineFolder(const std::string& variable) const;
+
  private:
   void WineReg(const std::vector<std::string>& args) const;
+  // How a command runs as this sandbox's user: nothing, or setpriv's arguments for nobody.
+  std::vector<std::string> AsUser(bool unprivileged) const;
+  void MakeProgramDirs();
 
   Flavour flavour_;
+  bool nobodys_ = false;
   TempDir dir_;
   std::string prefix_;
   std::string program_dir_;

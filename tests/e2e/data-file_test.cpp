@@ -234,6 +234,57 @@ TEST_P(DataFileRuns, InPlaceRewritesUnderAJournal) {
   EXPECT_TRUE(fs::is_empty(journals));
 }
 
+// The same for another user, who may write Targets.DAT but not its folder: the journal goes to
+// their own %LOCALAPPDATA%\Keepxfer, else to their temporary folder's Keepxfer; where neither
+// takes it, the import stops with the journal folder's own error and the file as it was.
+TEST_P(DataFileRuns, InPlaceRewritesAsAnotherUser) {
+  if (Native()) GTEST_SKIP() << "keepxfer: JournalFolderTest";
+  const std::string ini = ReadFileBytes(sb_->ProgramDir() + "/in.ini");
+  const std::string why = sb_->MoveToNobodysPrefix();
+  if (!why.empty()) GTEST_SKIP() << why;
+  sb_->SetInstallDir(kInstall);
+  sb_->WriteData(old_);
+  WriteFileBytes(sb_->ProgramDir() + "/in.ini", ini);
+  ASSERT_EQ(chmod((sb_->ProgramDir() + "/in.ini").c_str(), 0644), 0);
+  ASSERT_EQ(chown(sb_->DataFile().c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chown(sb_->ProductDir().c_str(), 0, 0), 0);
+  ASSERT_EQ(chmod(sb_->ProductDir().c_str(), 0755), 0);
+  const std::string local = sb_->WineFolder("LOCALAPPDATA");
+  const std::string temp = sb_->WineFolder("TEMP");
+  const std::set<std::string> only_the_file = {"Targets.DAT"};
+
+  RunResult r = Import();
+  EXPECT_EQ(r.out, Imported(30));
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(sb_->ReadData() == fresh_);
+  EXPECT_EQ(ProductFiles(), only_the_file);
+  EXPECT_TRUE(fs::is_directory(local + "/Keepxfer") && fs::is_empty(local + "/Keepxfer"));
+
+  // %LOCALAPPDATA%\Keepxfer refuses the journal: the temporary folder takes it.
+  auto refuse = [](const std::string& folder) {
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    ASSERT_EQ(chmod(folder.c_str(), 0755), 0);
+  };
+  refuse(local + "/Keepxfer");
+  sb_->WriteData(old_);
+  r = Import();
+  EXPECT_EQ(r.out, Imported(30));
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(sb_->ReadData() == fresh_);
+  EXPECT_TRUE(fs::is_directory(temp + "/Keepxfer") && fs::is_empty(temp + "/Keepxfer"));
+
+  // Neither does.
+  refuse(temp + "/Keepxfer");
+  sb_->WriteData(old_);
+  r = Import();
+  EXPECT_EQ(r.out, kBanner);
+  EXPECT_EQ(Report(r), "EInOutError: I/O error 5.");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(sb_->ReadData() == old_);
+  EXPECT_EQ(ProductFiles(), only_the_file);
+}
+
 INSTANTIATE_TEST_SUITE_P(Builds, DataFileRuns, ::testing::Values(Flavour::kNative, Flavour::kWine),
                          [](const ::testing::TestParamInfo<Flavour>& info) {
                            return info.param == Flavour::kNative ? std::string("Native")
