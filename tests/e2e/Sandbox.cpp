@@ -219,7 +219,11 @@ Sandbox::~Sandbox() {
 
 std::vector<std::string> Sandbox::AsUser(bool unprivileged) const {
   if (!unprivileged && !nobodys_) return {};
-  return {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  // The working folder is the sandbox's, which the user nobody can enter: the build tree may
+  // lie in a home that only its owner may enter (a clone under /root), and Wine says so on
+  // standard error.
+  const std::string folder = "--chdir=" + Root();
+  return {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "env", folder};
 }
 
 std::string Sandbox::ShownProgramDir() const {

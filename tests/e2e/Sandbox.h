@@ -115,7 +115,8 @@ class Sandbox {
 
  private:
   void WineReg(const std::vector<std::string>& args) const;
-  // How a command runs as this sandbox's user: nothing, or setpriv's arguments for nobody.
+  // How a command runs as this sandbox's user: nothing, or setpriv's arguments for nobody, in
+  // the sandbox's own folder.
   std::vector<std::string> AsUser(bool unprivileged) const;
   void MakeProgramDirs();
 
