@@ -28,6 +28,9 @@
 #ifndef KEEPXFER_WINE_LOADER
 #define KEEPXFER_WINE_LOADER ""
 #endif
+#ifndef KEEPXFER_WINE_PREFIX_SCRIPT
+#define KEEPXFER_WINE_PREFIX_SCRIPT ""
+#endif
 #ifndef KEEPXFER_PROFILE_DRIVER
 #define KEEPXFER_PROFILE_DRIVER ""
 #endif
@@ -189,11 +192,8 @@ std::string Sandbox::MoveToNobodysPrefix() {
 }
 
 std::string Sandbox::WineFolder(const std::string& variable) const {
-  std::vector<std::string> argv = AsUser(false);
-  argv.insert(argv.end(), {WineLoader(), "cmd.exe", "/c", "echo %" + variable + "%"});
-  Spawn(argv, {"WINEPREFIX=" + prefix_, "HOME=" + Root() + "/home", "WINEDEBUG=-all"}, {},
-        dir_ / "temp.out", dir_ / "temp.err", nullptr);
-  const std::string shown = ReadFileBytes(dir_ / "temp.out");
+  WineTool({WineLoader(), "cmd.exe", "/c", "echo %" + variable + "%"}, dir_ / "folder.out");
+  const std::string shown = ReadFileBytes(dir_ / "folder.out");
   std::smatch m;
   Check(std::regex_search(shown, m, std::regex("^[Cc]:\\\\([^\r\n]*)")), "a folder on drive C:");
   std::string path = prefix_ + "/drive_c/" + m[1].str();
@@ -209,10 +209,7 @@ Sandbox::~Sandbox() {
   if (nobodys_) {
     // Nobody's server goes first; then the hard links, before anything could change the modes
     // of the files they share with the shared prefix.
-    std::vector<std::string> argv = AsUser(true);
-    argv.push_back(kWineServer);
-    argv.push_back("-k");
-    Spawn(argv, {"WINEPREFIX=" + prefix_}, {}, dir_ / "ws.out", dir_ / "ws.err", nullptr);
+    WineTool({kWineServer, "-k"}, "/dev/null");
     std::system(("rm -rf " + Quoted(prefix_)).c_str());
   }
 }
@@ -252,13 +249,17 @@ std::string Sandbox::AbsoluteHostPath(const std::string& name) const {
   return dir + "/" + name;
 }
 
-void Sandbox::WineReg(const std::vector<std::string>& args) const {
+void Sandbox::WineTool(const std::vector<std::string>& command, const std::string& out_path) const {
   std::vector<std::string> argv = AsUser(false);
-  argv.push_back(WineLoader());
-  argv.push_back("reg");
-  argv.insert(argv.end(), args.begin(), args.end());
-  Spawn(argv, {"WINEPREFIX=" + prefix_, "WINEDEBUG=-all"}, {}, dir_ / "reg.out", dir_ / "reg.err",
-        nullptr);
+  argv.insert(argv.end(), command.begin(), command.end());
+  Spawn(argv, {"WINEPREFIX=" + prefix_, "HOME=" + Root() + "/home", "WINEDEBUG=-all"}, {}, out_path,
+        dir_ / "tool.err", nullptr);
+}
+
+void Sandbox::WineReg(const std::vector<std::string>& args) const {
+  std::vector<std::string> command = {WineLoader(), "reg"};
+  command.insert(command.end(), args.begin(), args.end());
+  WineTool(command, dir_ / "reg.out");
 }
 
 void Sandbox::WriteRegistry(const std::string& text) {
@@ -306,19 +307,9 @@ void Sandbox::RemoveInstall() {
 }
 
 void Sandbox::FlushWineRegistry() const {
-  // The prefix's server is persistent: it writes its registry when it is ended, and a new one
-  // takes its place for the runs that follow. Its services start here too, from a run whose
-  // output goes nowhere: started by a later run, they would keep that run's output open for
-  // as long as they live, and whoever reads it (the Windows unit tests' ctest) would wait for
-  // ever.
-  const std::vector<std::string> env = {"WINEPREFIX=" + prefix_, "WINEDEBUG=-all"};
-  const std::vector<std::vector<std::string>> steps = {
-      {kWineServer, "-k"}, {kWineServer, "-p"}, {WineLoader(), "cmd.exe", "/c", "exit"}};
-  for (const std::vector<std::string>& step : steps) {
-    std::vector<std::string> argv = AsUser(false);
-    argv.insert(argv.end(), step.begin(), step.end());
-    Spawn(argv, env, {}, "/dev/null", "/dev/null", nullptr);
-  }
+  Check(!nobodys_, "FlushWineRegistry is for the shared prefix");
+  Spawn({"sh", KEEPXFER_WINE_PREFIX_SCRIPT, "restart", prefix_, program_, WineLoader()}, {}, {},
+        "/dev/null", "/dev/null", nullptr);
 }
 
 RunResult Sandbox::Run(const std::vector<std::string>& args, const RunOptions& options) const {

@@ -101,7 +101,8 @@ class Sandbox {
 
   RunResult Run(const std::vector<std::string>& args, const RunOptions& options = {}) const;
 
-  // Has Wine write its registry to user.reg (Wine runs only).
+  // Has Wine write its registry to user.reg: the shared prefix's server restarted as the test
+  // run's set-up started it (Wine runs only).
   void FlushWineRegistry() const;
 
   // Wine runs only. From now on every run of this sandbox is nobody's, in a prefix of nobody's
@@ -114,6 +115,9 @@ class Sandbox {
   std::string WineFolder(const std::string& variable) const;
 
  private:
+  // Runs a Wine tool (the loader with a program, or the server) in this sandbox's prefix, as
+  // its user.
+  void WineTool(const std::vector<std::string>& command, const std::string& out_path) const;
   void WineReg(const std::vector<std::string>& args) const;
   // How a command runs as this sandbox's user: nothing, or setpriv's arguments for nobody, in
   // the sandbox's own folder.
