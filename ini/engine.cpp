@@ -21,8 +21,8 @@ constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 constexpr std::uint64_t kMaxFileSize = 0xFFFFFF00u;
 // GetPrivateProfileStringA with a 2048-character buffer returns at most this many.
 constexpr size_t kMaxValueLength = 2047;
-// A write that finds the file changed under it by another program starts again from the new
-// contents, a few dozen times at most.
+// A write that finds bytes it read changed under it by another program starts again from the new
+// contents, a few dozen times at most. Another program's appends never count: they are taken in.
 constexpr int kWriteAttempts = 32;
 constexpr std::string_view kNoChars;
 // The code page of locales without an ANSI one: UTF-8.
@@ -442,7 +442,7 @@ bool Catch(FileCopy& s, const std::string& path, const inifile::LockedFile& file
   s.valid = false;
   s.path = path;
   std::string raw;
-  if (now.size > kMaxFileSize || !file.Read(now.size, &raw)) return false;
+  if (now.size > kMaxFileSize || !file.Read(0, now.size, &raw)) return false;
   if (stray.active &&
       raw.compare(static_cast<size_t>(stray.at), stray.bytes.size(), stray.bytes) == 0) {
     std::string without = raw;
@@ -466,6 +466,39 @@ bool Catch(FileCopy& s, const std::string& path, const inifile::LockedFile& file
   s.stamp = now;
   s.valid = true;
   return true;
+}
+
+// Takes this run's append, which landed at `at`, into the copy, with what another program
+// appended before it in the meantime. False when a read would not find the item there: the other
+// program's bytes end in the middle of a line, or hold the item's section or key (the item then
+// belongs where the copy had it), or the file is UTF-16; the copy is then no longer valid.
+bool TakeAppend(FileCopy* s, const inifile::LockedFile& file, std::uint64_t at,
+                std::uint64_t written, const std::string& text, std::string_view section,
+                std::string_view key) {
+  std::string between;
+  if (at != s->file_size) {
+    if (IsUtf16(*s) || at < s->file_size || at - s->file_size > kMaxFileSize ||
+        !file.Read(s->file_size, at - s->file_size, &between) || !IsLineEnd(between.back())) {
+      return false;
+    }
+  }
+  const size_t from = s->content.size();
+  // A value given to a last line without '=' continues that line: its part of the index is
+  // worked out again, not taken for a line of its own.
+  const bool continues_line = from > s->body && !IsLineEnd(s->content[from - 1]);
+  s->content.append(between).append(text);
+  s->file_size = at + written;
+  if (continues_line) {
+    IndexAll(s);
+  } else {
+    IndexLines(s, from, s->content.size());
+  }
+  if (between.empty()) return true;
+  const std::uint32_t index = FindSection(*s, section, HashNoCase(section, 0));
+  const std::uint32_t line = index == kNone ? kNone : FindKey(*s, index, key, HashKey(index, key));
+  if (line != kNone && line >= from + between.size()) return true;
+  s->valid = false;
+  return false;
 }
 
 // The copy follows the file after a write of this run only when the file is exactly what the
@@ -549,8 +582,9 @@ bool IniEngine::Write(const std::string& file, const std::string& section, const
   FileCopy& s = *file_;
   Stray stray;
   // Each attempt holds the file locked from its look at the file to the end of its write, so
-  // that other runs of the tool wait; it starts again when another program got in between.
-  for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
+  // that other runs of the tool wait; it starts again when another program changed what it read,
+  // or when its append landed where another program's bytes keep a read from finding it.
+  for (int changes = 0; changes < kWriteAttempts;) {
     inifile::LockedFile locked;
     if (locked.Open(file) != WriteResult::kDone) {
       s.valid = false;
@@ -564,37 +598,28 @@ bool IniEngine::Write(const std::string& file, const std::string& section, const
     FileCopy& plan = has_cleaned ? cleaned : s;
 
     Edit edit;
+    const std::string section_text = Text(plan, ansi_section, code_page_);
+    const std::string key_text = Text(plan, ansi_key, code_page_);
     const bool change =
-        PlanEdit(plan, Text(plan, ansi_section, code_page_), Text(plan, ansi_key, code_page_),
-                 Text(plan, ansi_value, code_page_), &edit);
+        PlanEdit(plan, section_text, key_text, Text(plan, ansi_value, code_page_), &edit);
     if (!change && !has_cleaned) return true;
     if (plan.content.size() - edit.erase + edit.text.size() > kMaxFileSize) return false;
     const bool in_bytes = !IsUtf16(s);
 
     if (!has_cleaned && edit.erase == 0 && edit.pos == s.content.size() && s.odd.empty()) {
-      // An append: at the true end of the file.
+      // An append: at the true end of the file, wherever another program may have put it since.
       const std::string bytes = FileBytes(s, edit.text);
       std::uint64_t at = 0;
-      WriteResult result = locked.Append(bytes, now.size, &at);
-      if (result != WriteResult::kDone) {
+      if (locked.Append(bytes, &at) != WriteResult::kDone) {
         s.valid = false;
-        if (result == WriteResult::kChanged) continue;
         return false;
       }
-      if (at != now.size) {
+      if (!TakeAppend(&s, locked, at, bytes.size(), edit.text, section_text, key_text)) {
+        // Behind another program's bytes, where a read would not find it: the next attempt takes
+        // it out again and puts the item where it belongs.
         stray = Stray{true, at, bytes};
         s.valid = false;
         continue;
-      }
-      // A value given to a last line without '=' continues that line: its part of the index is
-      // worked out again, not taken for a line of its own.
-      const bool continues_line = edit.pos > s.body && !IsLineEnd(s.content[edit.pos - 1]);
-      s.content.append(edit.text);
-      s.file_size += bytes.size();
-      if (continues_line) {
-        IndexAll(&s);
-      } else {
-        IndexLines(&s, edit.pos, s.content.size());
       }
     } else if (!has_cleaned && in_bytes && edit.text.size() == edit.erase) {
       // The same number of bytes, in place.
@@ -610,7 +635,10 @@ bool IniEngine::Write(const std::string& file, const std::string& section, const
       WriteResult result = locked.Replace(bytes, now);
       s.valid = false;
       if (result == WriteResult::kFailed) return false;
-      if (result == WriteResult::kChanged) continue;
+      if (result == WriteResult::kChanged) {
+        ++changes;
+        continue;
+      }
       if (has_cleaned) {
         s = std::move(cleaned);
         s.path = file;

@@ -122,8 +122,8 @@ FileStamp LockedFile::stamp() const {
   return StampOf(parts_->replaced ? parts_->replacement.fd() : parts_->fd.get());
 }
 
-bool LockedFile::Read(std::uint64_t size, std::string* bytes) const {
-  return ReadAt(parts_->fd.get(), 0, size, bytes);
+bool LockedFile::Read(std::uint64_t offset, std::uint64_t size, std::string* bytes) const {
+  return ReadAt(parts_->fd.get(), offset, size, bytes);
 }
 
 namespace {
@@ -141,12 +141,8 @@ bool WriteInPlace(int fd, std::string_view bytes, std::uint64_t offset) {
 
 }  // namespace
 
-WriteResult LockedFile::Append(std::string_view bytes, std::uint64_t expected_end,
-                               std::uint64_t* at) {
+WriteResult LockedFile::Append(std::string_view bytes, std::uint64_t* at) {
   const int fd = parts_->fd.get();
-  // Another program that appended since the caller looked is left to a fresh look, rather than
-  // written behind (where the bytes might join its section).
-  if (StampOf(fd).size != expected_end) return WriteResult::kChanged;
   std::size_t written = 0;
   const bool ok = WriteAllAt(fd, bytes, -1, &written);
   const off_t end = lseek(fd, 0, SEEK_CUR);
@@ -226,19 +222,30 @@ WriteResult LockedFile::Replace(std::string_view contents, const FileStamp& expe
   // watched until it has stayed as it is for a moment, a longer one once it was seen growing.
   const int flags = fcntl(temp.fd(), F_GETFL);
   if (flags < 0 || fcntl(temp.fd(), F_SETFL, flags | O_APPEND) != 0) return WriteResult::kDone;
+  //
+  // A write that is still going on can be seen in part (one that crosses a page of the file
+  // grows it a page at a time), and the program's next write goes to the new file: so what is
+  // carried over goes in pieces that end at a line end, each in one write, and a piece that does
+  // not end at one waits for its rest, or for the quiet moment that ends the watch.
   std::uint64_t carried = expected.size;
   auto quiet = std::chrono::microseconds(200);
   auto last_change = std::chrono::steady_clock::now();
+  std::uint64_t seen = carried;
   for (;;) {
     const std::uint64_t size = StampOf(old).size;
+    const bool still = std::chrono::steady_clock::now() - last_change >= quiet;
     std::string late;
-    if (size > carried && ReadAt(old, carried, size - carried, &late)) {
+    if (size > carried && ReadAt(old, carried, size - carried, &late) &&
+        (still || late.find_last_of("\r\n") == late.size() - 1)) {
       WriteAllAt(temp.fd(), late, -1);
       carried = size;
+    } else if (still && size <= carried) {
+      break;
+    }
+    if (size != seen) {
+      seen = size;
       quiet = std::chrono::milliseconds(5);
       last_change = std::chrono::steady_clock::now();
-    } else if (std::chrono::steady_clock::now() - last_change >= quiet) {
-      break;
     }
     std::this_thread::sleep_for(std::chrono::microseconds(50));
   }

@@ -281,33 +281,30 @@ FileStamp LockedFile::stamp() const {
   return StampOfHandle(p.replaced ? p.replacement.handle() : p.file());
 }
 
-bool LockedFile::Read(std::uint64_t size, std::string* bytes) const {
-  return ReadAt(parts_->file(), 0, size, bytes);
+bool LockedFile::Read(std::uint64_t offset, std::uint64_t size, std::string* bytes) const {
+  return ReadAt(parts_->file(), offset, size, bytes);
 }
 
-WriteResult LockedFile::Append(std::string_view bytes, std::uint64_t expected_end,
-                               std::uint64_t* at) {
+WriteResult LockedFile::Append(std::string_view bytes, std::uint64_t* at) {
   HANDLE file = parts_->file();
-  // Another program that appended since the caller looked is left to a fresh look, rather than
-  // written behind (where the bytes might join its section).
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(file, &size) || static_cast<std::uint64_t>(size.QuadPart) != expected_end) {
-    return WriteResult::kChanged;
-  }
   parts_->written = true;
   std::size_t written = 0;
-  std::uint64_t end = expected_end;
+  std::uint64_t end = 0;
   const bool ok = WriteHere(file, bytes, &written, &end);
-  *at = ok ? end - written : expected_end;
-  if (ok) return WriteResult::kDone;
-  if (written > 0) {
+  if (ok) {
+    *at = end - written;
+    return WriteResult::kDone;
+  }
+  LARGE_INTEGER position = {};
+  if (written > 0 && SetFilePointerEx(file, LARGE_INTEGER{}, &position, FILE_CURRENT)) {
     // Undone: cut off again where nothing came after; blanked, which reading ignores, where
     // another program appended behind the broken-off bytes.
+    const std::uint64_t start = static_cast<std::uint64_t>(position.QuadPart) - written;
     Handle writer(OpenWriter(parts_->name, stamp()));
-    if (stamp().size == expected_end + written) {
-      SetSize(writer.get(), expected_end);
+    if (stamp().size == start + written) {
+      SetSize(writer.get(), start);
     } else {
-      WriteAt(writer.get(), std::string(written, ' '), expected_end);
+      WriteAt(writer.get(), std::string(written, ' '), start);
     }
   }
   return WriteResult::kFailed;

@@ -55,8 +55,8 @@ enum class WriteResult {
 // true end of the file, as the file has it at that moment; an edit in place writes only bytes
 // that are there already; everything else replaces the whole file through a temporary file,
 // after the file's state is checked once more right before the rename, and bytes that another
-// program appended in that moment are carried over. After each write, stamp() says whether the
-// file is exactly what the writer expects.
+// program appended in that moment are carried over, whole writes at a time. After each write,
+// stamp() says whether the file is exactly what the writer expects.
 class LockedFile {
  public:
   LockedFile() = default;
@@ -70,15 +70,14 @@ class LockedFile {
   // The file's state now.
   FileStamp stamp() const;
 
-  // The first `size` bytes of the file (the whole file as stamp() saw it, even when another
-  // program has appended since); false when they cannot be read.
-  bool Read(std::uint64_t size, std::string* bytes) const;
+  // The `size` bytes of the file at `offset` (from 0: the whole file as stamp() saw it, even when
+  // another program has appended since); false when they cannot be read.
+  bool Read(std::uint64_t offset, std::uint64_t size, std::string* bytes) const;
 
-  // Appends `bytes` to a file that ends at `expected_end` (kChanged, with nothing written, when
-  // it does not); *at is the offset where they landed, which differs from `expected_end` when
-  // another program appended in the very moment. A write that breaks off (a full disk, a size
-  // limit) is undone, and the result is kFailed.
-  WriteResult Append(std::string_view bytes, std::uint64_t expected_end, std::uint64_t* at);
+  // Appends `bytes` at the file's true end, wherever another program may have put it since the
+  // caller looked; *at is the offset where they landed. A write that breaks off (a full disk, a
+  // size limit) is undone, and the result is kFailed.
+  WriteResult Append(std::string_view bytes, std::uint64_t* at);
 
   // Writes `bytes` over as many bytes of the file at `offset`.
   WriteResult Overwrite(std::uint64_t offset, std::string_view bytes);

@@ -2,13 +2,17 @@
 //
 //   KX_FAULT=<call>:<nth>:<action>[:<path part>]
 //
-// <call> is one of openat, write, pwrite, fsync, renameat, ftruncate; the nth call (from 1) whose
+// <call> is one of openat, pread, write, pwrite, fsync, renameat, ftruncate, or several of them
+// joined by "+"; the nth call (from 1) whose
 // file (for descriptors, what /proc/self/fd shows) contains <path part> gets <action>:
 //   kill, term, int, hup  the process gets SIGKILL, SIGTERM, SIGINT or SIGHUP before the call;
 //   tear                  a write does half of its bytes, then the process gets SIGKILL;
 //   pause                 the process writes one byte to $KX_FAULT_DIR/reached and waits for
 //                         one from $KX_FAULT_DIR/resume, so that the test acts at that moment;
-//   fail=<errno>          the call fails with that errno value.
+//   fail=<errno>          the call fails with that errno value;
+//   delay=<microseconds>  the call waits that long first, then goes on.
+// An <nth> of 0 means every such call (for delay: a program slowed down as a slow machine or
+// the sanitizers would slow it).
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -18,6 +22,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/types.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace {
@@ -72,11 +77,27 @@ void Handshake(void) {
   }
 }
 
+// Whether `call` is one of the calls that the fault names.
+bool Named(const char* call) {
+  const size_t length = strlen(call);
+  for (const char* at = strstr(g_call, call); at != nullptr; at = strstr(at + 1, call)) {
+    if ((at == g_call || at[-1] == '+') && (at[length] == '\0' || at[length] == '+')) return true;
+  }
+  return false;
+}
+
 /* 0: go on with the call; 1: fail it (errno set); 2: tear the write. */
 int Hit(const char* call, const char* path) {
   Configure();
-  if (g_nth < 0 || strcmp(call, g_call) != 0 || strstr(path, g_part) == nullptr) return 0;
-  if (++g_seen != g_nth) return 0;
+  if (g_nth < 0 || !Named(call) || strstr(path, g_part) == nullptr) return 0;
+  if (++g_seen != g_nth && g_nth != 0) return 0;
+  if (strncmp(g_action, "delay=", 6) == 0) {
+    long us = atol(g_action + 6);
+    struct timespec pause = {us / 1000000, (us % 1000000) * 1000};
+    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
+    return 0;
+  }
   if (strcmp(g_action, "kill") == 0) raise(SIGKILL);
   if (strcmp(g_action, "term") == 0) raise(SIGTERM);
   if (strcmp(g_action, "int") == 0) raise(SIGINT);
@@ -99,6 +120,7 @@ F Real(F, const char* name) {
 }  // namespace
 
 extern "C" {
+ssize_t pread(int fd, void* buffer, size_t size, off_t offset);
 ssize_t write(int fd, const void* data, size_t size);
 ssize_t pwrite(int fd, const void* data, size_t size, off_t offset);
 }
@@ -130,6 +152,17 @@ int openat(int dir, const char* path, int flags, ...) {
   }
   if (Hit("openat", path) == 1) return -1;
   return REAL(openat)(dir, path, flags, mode);
+}
+
+ssize_t pread(int fd, void* buffer, size_t size, off_t offset) {
+  char path[512];
+  PathOfFd(fd, path, sizeof path);
+  if (Hit("pread", path) == 1) return -1;
+  return REAL(pread)(fd, buffer, size, offset);
+}
+
+ssize_t pread64(int fd, void* buffer, size_t size, off_t offset) {
+  return pread(fd, buffer, size, offset);
 }
 
 ssize_t write(int fd, const void* data, size_t size) {

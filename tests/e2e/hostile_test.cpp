@@ -270,10 +270,13 @@ TEST_F(Hostile, AnInPlaceRewriteKeepsItsJournalInTheTemporaryFolderWhenTheHomeIs
 // Several writers of one exchange file at once: three exports, and another program appending
 // sections the whole time. Every run that reports success leaves each of its items in the file,
 // and nothing another program wrote is lost.
-TEST_F(Hostile, ConcurrentWritersOfOneExchangeFile) {
+// Three exports of `entries`, 20 and 40 more entries into one exchange file at once, while another
+// program appends a section of its own every 300 µs, with the exports' `options`.
+void ConcurrentWritersOfOneExchangeFile(Sandbox& sb_, int entries, const RunOptions& options) {
   const std::string ini = sb_.ProgramDir() + "/shared.ini";
-  const std::string datas[] = {BuildTargets(SampleEntries(150)), BuildTargets(SampleEntries(170)),
-                               BuildTargets(SampleEntries(190))};
+  const std::string datas[] = {BuildTargets(SampleEntries(entries)),
+                               BuildTargets(SampleEntries(entries + 20)),
+                               BuildTargets(SampleEntries(entries + 40))};
   std::vector<std::unique_ptr<Sandbox>> others;
   std::vector<std::thread> runs;
   std::atomic<bool> done{false};
@@ -298,7 +301,7 @@ TEST_F(Hostile, ConcurrentWritersOfOneExchangeFile) {
   }
   for (int i = 0; i < 3; ++i) {
     runs.emplace_back([&, i] {
-      RunResult r = others[i]->Run({"-exp", "-fil=" + ini});
+      RunResult r = others[i]->Run({"-exp", "-fil=" + ini}, options);
       codes[i] = r.code;
       if (r.code != 0) std::printf("export %d: %s\n", i, r.err.c_str());
     });
@@ -333,6 +336,17 @@ TEST_F(Hostile, ConcurrentWritersOfOneExchangeFile) {
   bool one_of_them = false;
   for (const std::string& data : datas) one_of_them = one_of_them || imported == data;
   EXPECT_TRUE(one_of_them) << "the import found a mix of the exports";
+}
+
+TEST_F(Hostile, ConcurrentWritersOfOneExchangeFile) {
+  ConcurrentWritersOfOneExchangeFile(sb_, 150, {});
+}
+
+// The same on a slow machine (or under the sanitizers): every read of the exchange file takes a
+// millisecond, so that the other program appends between an export's look at the file and its
+// write, item after item. Its appends must not make the exports give up.
+TEST_F(Hostile, ConcurrentWritersOfOneExchangeFileOnASlowMachine) {
+  ConcurrentWritersOfOneExchangeFile(sb_, 15, WithFault("pread:0:delay=1000:shared.ini"));
 }
 
 }  // namespace
