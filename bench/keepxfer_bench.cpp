@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "exchange/FramekeepU.h"
-#include "ini/engine.h"
+#include "platform/profile.h"
 #include "tests/TargetsBuilder.h"
 #include "tests/TestFiles.h"
 
@@ -131,8 +131,8 @@ Sample Median(int runs, const std::function<void()>& before, const std::function
 // ---- The item sequences, as the program's export and import produce them ----
 
 // One engine per measured child process, as in the program.
-IniEngine& Engine() {
-  static IniEngine engine;
+IniItems& Engine() {
+  static IniItems engine;
   return engine;
 }
 

@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "fuzz/FuzzSupport.h"
-#include "ini/engine.h"
+#include "platform/profile.h"
 
 namespace {
 
@@ -211,7 +211,7 @@ class Session {
   }
 
   void Start(const std::string& content) {
-    engine_ = std::make_unique<IniEngine>();
+    engine_ = std::make_unique<IniItems>();
     unlink(paths_[0].c_str());
     unlink(paths_[1].c_str());
     fuzz::WriteBytes(paths_[0], content);
@@ -247,7 +247,7 @@ class Session {
         break;
       }
       case 'f':
-        engine_ = std::make_unique<IniEngine>();
+        engine_ = std::make_unique<IniItems>();
         break;
       case 'a': {
         std::FILE* file = std::fopen(Path().c_str(), "ab");
@@ -285,7 +285,7 @@ class Session {
       for (const auto& name : parsed.names) {
         if (++count > 32) break;
         CheckRead(parsed, name.first, name.second);
-        engine_ = std::make_unique<IniEngine>();
+        engine_ = std::make_unique<IniItems>();
         CheckRead(parsed, name.first, name.second);
       }
       CheckRead(parsed, "no such section", "no such key");
@@ -373,7 +373,7 @@ class Session {
 
     CheckRead(after, section, key);
     for (int fresh = 0; fresh < (item->exact ? 1 : 2); ++fresh) {
-      if (fresh) engine_ = std::make_unique<IniEngine>();
+      if (fresh) engine_ = std::make_unique<IniItems>();
       std::string read = kUnchanged;
       FUZZ_CHECK(
           engine_->Read(Path(), section, key, &read) && read == expected,
@@ -388,7 +388,7 @@ class Session {
   }
 
   std::string paths_[2];
-  std::unique_ptr<IniEngine> engine_ = std::make_unique<IniEngine>();
+  std::unique_ptr<IniItems> engine_ = std::make_unique<IniItems>();
   int current_ = 0;
   std::size_t writes_ = 0;
   std::string log_;

@@ -2,8 +2,6 @@
 
 #include <cstdint>
 
-#include "ini/code-page.h"
-
 namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
@@ -177,8 +175,4 @@ std::string UnitsToText(std::u16string_view units) {
     AppendUtf8(c, &text);
   }
   return text;
-}
-
-std::string TextToAnsi(std::string_view text, bool from_utf16, unsigned code_page) {
-  return UnitsToAnsi(TextToUnits(text, from_utf16), code_page);
 }

@@ -1,7 +1,7 @@
 // The text of INI files as the Windows profile functions read and write it: the file's encoding,
 // told by its byte-order mark, and UTF-16 and UTF-8 as Windows decodes them.
 //
-// The INI engine parses every file as 8-bit text: an ANSI file as it is, a UTF-8 file as its
+// The INI library parses every file as 8-bit text: an ANSI file as it is, a UTF-8 file as its
 // bytes, and a UTF-16 file turned into UTF-8 first (each code unit kept, so that it turns back
 // exactly). The characters that make the structure (line ends, blanks, "[", "]", "=", quotes)
 // are ASCII in all of them, so the structure is the one Windows sees in the decoded text.
@@ -22,12 +22,6 @@ std::string Utf16ToText(std::string_view bytes, bool big_endian);
 
 // The inverse of Utf16ToText.
 std::string TextToUtf16(std::string_view text, bool big_endian);
-
-// UTF-8 text in the ANSI code page `code_page` (ini/code-page.h), as the profile functions
-// convert it: decoded as Windows decodes UTF-8 (an invalid sequence is one replacement character
-// for each part Windows rejects; with `from_utf16`, the three-byte forms of lone surrogates are
-// those surrogates: text that came from a UTF-16 file), then converted as UnitsToAnsi does.
-std::string TextToAnsi(std::string_view text, bool from_utf16, unsigned code_page);
 
 // The UTF-16 code units of UTF-8 text, decoded as above.
 std::u16string TextToUnits(std::string_view text, bool from_utf16);

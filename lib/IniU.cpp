@@ -8,6 +8,12 @@ namespace {
 
 std::string g_default_ini_name;
 
+// The run's INI items: one copy of the exchange file for the whole run.
+IniItems& Items() {
+  static IniItems items;
+  return items;
+}
+
 }  // namespace
 
 void WriteIniItem(const TIniItem& item) {
@@ -15,13 +21,13 @@ void WriteIniItem(const TIniItem& item) {
     RaiseError(kIniFileError, "Unable to write to " + item.FileName + ": the value of key " +
                                   item.Key + " in section " + item.Section + " holds a line break");
   }
-  if (!ProfileWrite(item.FileName, item.Section, item.Key, item.Value)) {
+  if (!Items().Write(item.FileName, item.Section, item.Key, item.Value)) {
     RaiseError(kIniFileError, "Unable to write to " + item.FileName);
   }
 }
 
 void ReadIniItem(TIniItem& item) {
-  ProfileRead(item.FileName, item.Section, item.Key, &item.Value);
+  Items().Read(item.FileName, item.Section, item.Key, &item.Value);
 }
 
 std::string IniNameForProgram(const std::string& programFile, char separator) {

@@ -1,28 +1,248 @@
-// INI items through the tool's own engine, on both platforms: it reads every file as the Windows
-// profile functions do, and writes only the item's bytes, through a temporary file and a rename
-// where the file must be rewritten, with a lock per item, each write's failure reported. (The
-// profile functions rewrite the whole file in place for every item, without a lock or a check of
-// their own write.) One engine serves the run, so that its copy of the file spares a read per
-// item.
 #include "platform/profile.h"
 
-#include "ini/engine.h"
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "ini/document.h"
+#include "ini/edit.h"
+#include "ini/lines.h"
+#include "ini/text.h"
+#include "platform/code-page.h"
+#include "platform/ini-file.h"
 
 namespace {
 
-IniEngine& Engine() {
-  static IniEngine engine;
-  return engine;
+using inifile::FileKind;
+using inifile::FileStamp;
+using inifile::WriteResult;
+
+// A write that finds bytes it read changed under it by another program starts again from the new
+// contents, a few dozen times at most. Another program's appends never count: they are taken in.
+constexpr int kWriteAttempts = 32;
+// The code page of locales without an ANSI one: UTF-8.
+constexpr unsigned kUtf8CodePage = 65001;
+
+// Bytes of a write that landed behind another program's append, and so maybe in its section:
+// the next attempt takes them out again.
+struct Stray {
+  bool active = false;
+  std::uint64_t at = 0;
+  std::string bytes;
+};
+
+}  // namespace
+
+// The file as last seen.
+struct IniItems::Copy {
+  bool valid = false;
+  std::string path;
+  FileStamp stamp;
+  ini::Document doc;
+};
+
+namespace {
+
+using Copy = IniItems::Copy;
+
+// Brings the copy up to date with the file `path`: reads it again unless its stamp is the one
+// the copy was taken from. False when something is there that cannot be read.
+bool Refresh(Copy& s, const std::string& path) {
+  FileStamp now = inifile::StatFile(path);
+  if (s.valid && s.path == path && s.stamp == now) return true;
+  s.valid = false;
+  s.path = path;
+  if (now.kind == FileKind::kOther || now.size > ini::kMaxFileSize) return false;
+  bool read = false;
+  bool changed = now.kind == FileKind::kRegular;
+  std::string raw;
+  // A file that changes while it is read is read again, a few times at most.
+  for (int attempt = 0; attempt < 3 && changed && !read; ++attempt) {
+    read = inifile::ReadWholeFile(path, &raw, &s.stamp, &changed);
+  }
+  if (read && s.stamp.size > ini::kMaxFileSize) return false;
+  if (!read) {
+    // It may have gone between the two looks; then it is simply missing.
+    if (now.kind == FileKind::kRegular && inifile::StatFile(path).kind != FileKind::kMissing) {
+      return false;
+    }
+    raw.clear();
+    s.stamp = FileStamp();
+  }
+  s.doc.Load(std::move(raw));
+  s.valid = true;
+  return true;
+}
+
+// Takes the copy to the file as `file` has it now, unless the copy is of that very state. The
+// bytes `stray` left by the last attempt are taken out again if they are still there as written;
+// then *cleaned holds the file without them, and the copy is the file as it is.
+bool Catch(Copy& s, const std::string& path, const inifile::LockedFile& file, const FileStamp& now,
+           const Stray& stray, ini::Document* cleaned, bool* has_cleaned) {
+  *has_cleaned = false;
+  if (s.valid && s.path == path && s.stamp == now && !stray.active) return true;
+  const bool same_file = s.path == path && s.stamp.kind == FileKind::kRegular &&
+                         s.stamp.device == now.device && s.stamp.inode == now.inode;
+  s.valid = false;
+  s.path = path;
+  std::string raw;
+  if (now.size > ini::kMaxFileSize || !file.Read(0, now.size, &raw)) return false;
+  if (stray.active &&
+      raw.compare(static_cast<std::size_t>(stray.at), stray.bytes.size(), stray.bytes) == 0) {
+    std::string without = raw;
+    without.erase(static_cast<std::size_t>(stray.at), stray.bytes.size());
+    cleaned->Load(std::move(without));
+    *has_cleaned = true;
+  }
+  if (same_file) {
+    s.doc.Follow(std::move(raw));
+  } else {
+    s.doc.Load(std::move(raw));
+  }
+  s.stamp = now;
+  s.valid = true;
+  return true;
+}
+
+// Takes this run's append, which landed at `at`, into the copy, with what another program
+// appended before it in the meantime. False when a read would not find the item there.
+bool TakeAppend(Copy& s, const inifile::LockedFile& file, std::uint64_t at, std::uint64_t written,
+                const ini::Edit& edit, std::string_view section, std::string_view key) {
+  std::string between;
+  const std::uint64_t end = s.doc.file_size;
+  if (at != end && (s.doc.IsUtf16() || at < end || at - end > ini::kMaxFileSize ||
+                    !file.Read(end, at - end, &between))) {
+    return false;
+  }
+  return ini::TookAppend(&s.doc, edit, at, written, between, section, key);
+}
+
+// The copy follows the file after a write of this run only when the file is exactly what the
+// write made it; a file that another program changed at the same time is read afresh next time.
+void Adopt(Copy& s, const inifile::LockedFile& file) {
+  FileStamp after = file.stamp();
+  if (after.kind == FileKind::kRegular && after.size == s.doc.file_size) {
+    s.stamp = after;
+  } else {
+    s.valid = false;
+  }
+}
+
+// An 8-bit name or value of the tool's as the copy's text: as it is for an ANSI file, in UTF-8
+// for a Unicode one.
+std::string Text(const ini::Document& doc, std::string_view ansi, unsigned code_page) {
+  if (doc.encoding == IniEncoding::kAnsi) return std::string(ansi);
+  return AnsiToText(ansi, code_page);
 }
 
 }  // namespace
 
-bool ProfileRead(const std::string& file, const std::string& section, const std::string& key,
-                 std::string* value) {
-  return Engine().Read(file, section, key, value);
+IniItems::IniItems() : IniItems(AnsiCodePage()) {}
+IniItems::IniItems(unsigned code_page) : copy_(std::make_unique<Copy>()), code_page_(code_page) {}
+IniItems::~IniItems() = default;
+
+bool IniItems::Read(const std::string& file, const std::string& section, const std::string& key,
+                    std::string* value) {
+  if (!Refresh(*copy_, file)) return false;
+  const ini::Document& doc = copy_->doc;
+  // The names as the file's text: as they are in an ANSI file, converted in a Unicode one.
+  std::string_view section_name = ini::Trim(ini::CutAtNul(section));
+  std::string_view key_name = ini::Trim(ini::CutAtNul(key));
+  std::string section_text, key_text;
+  if (doc.encoding != IniEncoding::kAnsi) {
+    section_text = Text(doc, section_name, code_page_);
+    key_text = Text(doc, key_name, code_page_);
+    section_name = section_text;
+    key_name = key_text;
+  }
+  std::string_view found;
+  if (!doc.Find(section_name, key_name, &found)) return false;
+  if (doc.encoding == IniEncoding::kAnsi && code_page_ != kUtf8CodePage) {
+    *value = std::string(ini::Unquoted(found));
+  } else {
+    std::u16string units = TextToUnits(found, doc.IsUtf16());
+    *value = UnitsToAnsi(ini::Unquoted(std::u16string_view(units)), code_page_);
+  }
+  return true;
 }
 
-bool ProfileWrite(const std::string& file, const std::string& section, const std::string& key,
-                  const std::string& value) {
-  return Engine().Write(file, section, key, value);
+bool IniItems::Write(const std::string& file, const std::string& section, const std::string& key,
+                     const std::string& value) {
+  const std::string_view ansi_section = ini::Trim(ini::CutAtNul(section));
+  const std::string_view ansi_key = ini::Trim(ini::CutAtNul(key));
+  const std::string_view ansi_value = ini::TrimLeft(ini::CutAtNul(value));
+  Copy& s = *copy_;
+  Stray stray;
+  // Each attempt holds the file locked from its look at the file to the end of its write, so
+  // that other runs of the tool wait; it starts again when another program changed what it read,
+  // or when its append landed where another program's bytes keep a read from finding it.
+  for (int changes = 0; changes < kWriteAttempts;) {
+    inifile::LockedFile locked;
+    if (locked.Open(file) != WriteResult::kDone) {
+      s.valid = false;
+      return false;
+    }
+    const FileStamp now = locked.stamp();
+    ini::Document cleaned;
+    bool has_cleaned = false;
+    if (!Catch(s, file, locked, now, stray, &cleaned, &has_cleaned)) return false;
+    stray.active = false;
+    const ini::Document& plan = has_cleaned ? cleaned : s.doc;
+
+    ini::Edit edit;
+    const std::string section_text = Text(plan, ansi_section, code_page_);
+    const std::string key_text = Text(plan, ansi_key, code_page_);
+    const bool change =
+        ini::PlanEdit(plan, section_text, key_text, Text(plan, ansi_value, code_page_), &edit);
+    if (!change && !has_cleaned) return true;
+    if (plan.content.size() - edit.erase + edit.text.size() > ini::kMaxFileSize) return false;
+
+    if (!has_cleaned && edit.IsAppendTo(s.doc)) {
+      // An append: at the true end of the file, wherever another program may have put it since.
+      const std::string bytes = s.doc.FileBytes(edit.text);
+      std::uint64_t at = 0;
+      if (locked.Append(bytes, &at) != WriteResult::kDone) {
+        s.valid = false;
+        return false;
+      }
+      if (!TakeAppend(s, locked, at, bytes.size(), edit, section_text, key_text)) {
+        // Behind another program's bytes, where a read would not find it: the next attempt takes
+        // it out again and puts the item where it belongs.
+        stray = Stray{true, at, bytes};
+        s.valid = false;
+        continue;
+      }
+    } else if (!has_cleaned && !s.doc.IsUtf16() && edit.IsSameLength()) {
+      // The same number of bytes, in place.
+      if (locked.Overwrite(edit.pos, edit.text) != WriteResult::kDone) {
+        s.valid = false;
+        return false;
+      }
+      ini::TookInPlace(&s.doc, edit);
+    } else {
+      std::string next = change ? ini::Edited(plan.content, edit) : plan.content;
+      std::string bytes = plan.IsUtf16() ? plan.mark + plan.FileBytes(next) + plan.odd : next;
+      WriteResult result = locked.Replace(bytes, now);
+      s.valid = false;
+      if (result == WriteResult::kFailed) return false;
+      if (result == WriteResult::kChanged) {
+        ++changes;
+        continue;
+      }
+      if (has_cleaned) {
+        s.doc = std::move(cleaned);
+        s.doc.content.swap(next);
+        s.doc.IndexAll();
+        s.doc.file_size = bytes.size();
+      } else {
+        ini::TookReplacement(&s.doc, edit, std::move(next), bytes.size());
+      }
+      s.valid = true;
+    }
+    Adopt(s, locked);
+    return true;
+  }
+  s.valid = false;
+  return false;
 }

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "ini/code-page.h"
 #include "ini/text.h"
+#include "platform/code-page.h"
 
 namespace {
 

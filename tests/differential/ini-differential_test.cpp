@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "fuzz/FuzzSupport.h"
-#include "ini/engine.h"
+#include "platform/profile.h"
 #include "tests/TestFiles.h"
 #include "tests/e2e/Sandbox.h"
 
@@ -178,7 +178,7 @@ class Twin {
     }
     std::vector<Answer> own;
     std::vector<Answer> engine_of_profile;
-    IniEngine fresh(test_->code_page());
+    IniItems fresh(test_->code_page());
     for (const Op& read : reads) {
       Answer a;
       a.found = fresh.Read(engine_file_, read.section, read.key, &a.value);
@@ -226,7 +226,7 @@ class Twin {
   }
 
   WineProfileDifferential* test_;
-  IniEngine engine_;
+  IniItems engine_;
   std::string engine_file_;
   std::string profile_file_;
   std::vector<Op> ops_;
@@ -440,7 +440,7 @@ TEST_F(WineProfileDifferential, FilesThatCannotBeWritten) {
   fs::create_directories(dir);
   const std::vector<Op> ops = {{false, "S", "k", ""}, {true, "S", "k", "v"}};
   for (const std::string& file : {missing_dir, dir}) {
-    IniEngine engine;
+    IniItems engine;
     std::string value;
     std::vector<Answer> mine(2);
     mine[0].found = engine.Read(file, "S", "k", &mine[0].value);
@@ -808,7 +808,7 @@ TEST_F(WineProfileDifferential, RandomFilesInEveryEncoding) {
       file.initial = FileIn(encoding, text);
       WriteFileBytes(file.engine_file, FileIn(encoding, text));
       WriteFileBytes(file.profile_file, FileIn(encoding, text));
-      IniEngine engine(code_page());
+      IniItems engine(code_page());
       for (int step = 0; step < 12; ++step) {
         Op op{random() % 3 == 0, pick(ansi_names), pick(ansi_names), ""};
         Answer answer;
@@ -845,7 +845,7 @@ TEST_F(WineProfileDifferential, RandomFilesInEveryEncoding) {
     std::vector<Answer> of_engine = Profile(cross);
     at = 0;
     for (File& file : files) {
-      IniEngine fresh(code_page());
+      IniItems fresh(code_page());
       for (const Op& op : file.ops) {
         Answer own;
         own.found = fresh.Read(file.engine_file, op.section, op.key, &own.value);

@@ -1,5 +1,5 @@
 // The ANSI code pages through the Windows API: Windows' own code page tables and best fits.
-#include "ini/code-page.h"
+#include "platform/code-page.h"
 
 #include <windows.h>
 

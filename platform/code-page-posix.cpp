@@ -1,6 +1,6 @@
 // The ANSI code pages natively: Wine's rules for the locale's code page, the C library's iconv
 // tables, and what Windows does beyond them, measured under Wine (code-page-tables.cpp).
-#include "ini/code-page.h"
+#include "platform/code-page.h"
 
 #include <iconv.h>
 #include <locale.h>
@@ -14,8 +14,8 @@
 #include <unordered_map>
 
 #include "base/Ascii.h"
-#include "ini/code-page-tables.h"
 #include "ini/text.h"
+#include "platform/code-page-tables.h"
 
 namespace {
 

@@ -1,3 +1,5 @@
+#include "platform/profile.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -15,7 +17,6 @@
 #include <string>
 #include <system_error>
 
-#include "ini/engine.h"
 #include "tests/FaultyIo.h"
 #include "tests/Processes.h"
 
@@ -23,7 +24,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class IniEngineTest : public ::testing::Test {
+class IniItemsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::random_device seed;
@@ -62,16 +63,16 @@ class IniEngineTest : public ::testing::Test {
   }
 
   // A fresh engine: the next call reads the file afresh.
-  void ForgetCache() { engine_ = std::make_unique<IniEngine>(); }
+  void ForgetCache() { engine_ = std::make_unique<IniItems>(); }
 
   fs::path dir_;
   std::string file_;
-  std::unique_ptr<IniEngine> engine_ = std::make_unique<IniEngine>();
+  std::unique_ptr<IniItems> engine_ = std::make_unique<IniItems>();
 };
 
 // ---- Parsing and reading ----
 
-TEST_F(IniEngineTest, NamesMatchWithoutLetterCaseAndAroundBlanks) {
+TEST_F(IniItemsTest, NamesMatchWithoutLetterCaseAndAroundBlanks) {
   Put("[MySection]\r\nMyKey=1\r\n[\xC4]\r\n\xE4=2\r\n");
   EXPECT_EQ(Read("mysection", "MYKEY"), "1");
   EXPECT_EQ(Read("  MYSECTION\t", " mykey "), "1");
@@ -80,7 +81,7 @@ TEST_F(IniEngineTest, NamesMatchWithoutLetterCaseAndAroundBlanks) {
   EXPECT_EQ(Read("\xC4", "\xE4"), "2");
 }
 
-TEST_F(IniEngineTest, ValuesAreTrimmedAndLoseOneQuotePair) {
+TEST_F(IniItemsTest, ValuesAreTrimmedAndLoseOneQuotePair) {
   Put("[S]\r\n"
       "blanks= \t value \x1A\v\f\r\n"
       "padded=\"  padded \"\r\n"
@@ -100,7 +101,7 @@ TEST_F(IniEngineTest, ValuesAreTrimmedAndLoseOneQuotePair) {
   EXPECT_EQ(Read("S", "nothing"), "");
 }
 
-TEST_F(IniEngineTest, LinesSplitIntoSectionsAndKeys) {
+TEST_F(IniItemsTest, LinesSplitIntoSectionsAndKeys) {
   Put("top=0\n"
       "  [ Sec ]x\n"
       "a=b=c\n"
@@ -120,20 +121,20 @@ TEST_F(IniEngineTest, LinesSplitIntoSectionsAndKeys) {
   EXPECT_EQ(Read("Sec", "top"), "<absent>");
 }
 
-TEST_F(IniEngineTest, AnyRunOfLineEndsEndsALine) {
+TEST_F(IniItemsTest, AnyRunOfLineEndsEndsALine) {
   Put("[A]\ra=1\r\r\n\n[B]\n\rb=2\n\r\nc=3");
   EXPECT_EQ(Read("A", "a"), "1");
   EXPECT_EQ(Read("B", "b"), "2");
   EXPECT_EQ(Read("B", "c"), "3");
 }
 
-TEST_F(IniEngineTest, FirstSectionAndFirstKeyWin) {
+TEST_F(IniItemsTest, FirstSectionAndFirstKeyWin) {
   Put("[S]\r\nk=first\r\nk=second\r\nK=third\r\n[T]\r\n[s]\r\nk=other\r\nonly=later\r\n");
   EXPECT_EQ(Read("S", "k"), "first");
   EXPECT_EQ(Read("S", "only"), "<absent>");
 }
 
-TEST_F(IniEngineTest, AbsentItemsKeepTheCallersValue) {
+TEST_F(IniItemsTest, AbsentItemsKeepTheCallersValue) {
   EXPECT_EQ(Read("S", "k"), "<absent>");  // no file
   Put("[S]\r\nk=1\r\n");
   EXPECT_EQ(Read("T", "k"), "<absent>");
@@ -147,7 +148,7 @@ TEST_F(IniEngineTest, AbsentItemsKeepTheCallersValue) {
   EXPECT_EQ(kept, "  \"quoted\"  ");
 }
 
-TEST_F(IniEngineTest, ValuesStopAtNulAndAt2047Characters) {
+TEST_F(IniItemsTest, ValuesStopAtNulAndAt2047Characters) {
   std::string long_value(3000, 'v');
   long_value[2046] = 'L';
   long_value[2047] = 'X';
@@ -167,7 +168,7 @@ TEST_F(IniEngineTest, ValuesStopAtNulAndAt2047Characters) {
   }
 }
 
-TEST_F(IniEngineTest, Utf8ByteOrderMarkIsSkippedAndKept) {
+TEST_F(IniItemsTest, Utf8ByteOrderMarkIsSkippedAndKept) {
   Put("\xEF\xBB\xBF[S]\nk=1\n");
   EXPECT_EQ(Read("S", "k"), "1");
   ASSERT_TRUE(Write("S", "k", "22"));
@@ -192,7 +193,7 @@ TEST_F(IniEngineTest, Utf8ByteOrderMarkIsSkippedAndKept) {
 // A value given to a key line without '=' continues that line: the rest of it is no line of its
 // own (no empty key appears), and a line that a value makes a section line ("[k" given "v]") is a
 // section from then on, as the profile functions read it.
-TEST_F(IniEngineTest, AValueChangesItsLineAndNothingElse) {
+TEST_F(IniItemsTest, AValueChangesItsLineAndNothingElse) {
   Put("[");
   ASSERT_TRUE(Write("", "[", "w"));
   EXPECT_EQ(Get(), "[=w");
@@ -209,7 +210,7 @@ TEST_F(IniEngineTest, AValueChangesItsLineAndNothingElse) {
   EXPECT_EQ(Get(), "[k=v]\r\nx=1\r\n");
 }
 
-TEST_F(IniEngineTest, FirstWriteCreatesACrLfFile) {
+TEST_F(IniItemsTest, FirstWriteCreatesACrLfFile) {
   ASSERT_TRUE(Write(" Sec ", " Key ", "  value  "));
   ASSERT_TRUE(Write("Sec", "Second", "2"));
   ASSERT_TRUE(Write("Other", "k", ""));
@@ -217,7 +218,7 @@ TEST_F(IniEngineTest, FirstWriteCreatesACrLfFile) {
   EXPECT_EQ(Read("Sec", "Key"), "value");
 }
 
-TEST_F(IniEngineTest, ReplacingAValueKeepsEverythingElse) {
+TEST_F(IniItemsTest, ReplacingAValueKeepsEverythingElse) {
   const std::string before =
       "; comment\r\n"
       "[S]\r\n"
@@ -241,7 +242,7 @@ TEST_F(IniEngineTest, ReplacingAValueKeepsEverythingElse) {
   EXPECT_EQ(Get(), "[S]\nflag=on\nnext=1\n");
 }
 
-TEST_F(IniEngineTest, NewKeyGoesBehindTheLastEntryOfItsSection) {
+TEST_F(IniItemsTest, NewKeyGoesBehindTheLastEntryOfItsSection) {
   Put("[A]\r\na=1\r\n; note\r\n\r\n[B]\r\nb=2\r\n\r\n\r\n");
   ASSERT_TRUE(Write("a", "new", "x"));
   ASSERT_TRUE(Write("B", "new", "y"));
@@ -256,7 +257,7 @@ TEST_F(IniEngineTest, NewKeyGoesBehindTheLastEntryOfItsSection) {
   EXPECT_EQ(Get(), "lead=1\ntop=2\n[S]\n");
 }
 
-TEST_F(IniEngineTest, WritesGoToTheFirstOfDuplicateSectionsAndKeys) {
+TEST_F(IniItemsTest, WritesGoToTheFirstOfDuplicateSectionsAndKeys) {
   Put("[S]\nk=1\nk=2\n[S]\nj=3\n");
   ASSERT_TRUE(Write("S", "k", "9"));
   ASSERT_TRUE(Write("S", "j", "8"));
@@ -264,7 +265,7 @@ TEST_F(IniEngineTest, WritesGoToTheFirstOfDuplicateSectionsAndKeys) {
   EXPECT_EQ(Read("S", "j"), "8");
 }
 
-TEST_F(IniEngineTest, AddedLinesFollowTheFilesLineEnds) {
+TEST_F(IniItemsTest, AddedLinesFollowTheFilesLineEnds) {
   Put("[S]\nk=1\n");
   ASSERT_TRUE(Write("S", "j", "2"));
   ASSERT_TRUE(Write("T", "i", "3"));
@@ -276,7 +277,7 @@ TEST_F(IniEngineTest, AddedLinesFollowTheFilesLineEnds) {
   EXPECT_EQ(Get(), "[S]\rk=1\rj=2\r[T]\ri=3\r");
 }
 
-TEST_F(IniEngineTest, FileWithoutFinalLineEndGetsOneBeforeAddedLines) {
+TEST_F(IniItemsTest, FileWithoutFinalLineEndGetsOneBeforeAddedLines) {
   Put("[S]\nk=1");
   ASSERT_TRUE(Write("S", "j", "2"));
   EXPECT_EQ(Get(), "[S]\nk=1\nj=2\n");
@@ -288,7 +289,7 @@ TEST_F(IniEngineTest, FileWithoutFinalLineEndGetsOneBeforeAddedLines) {
   EXPECT_EQ(Get(), "[S]\nk=22");
 }
 
-TEST_F(IniEngineTest, WritingTheStoredValueLeavesTheFileAlone) {
+TEST_F(IniItemsTest, WritingTheStoredValueLeavesTheFileAlone) {
   const std::string before = "[S]\r\nk =  same  \r\nq=\"x\"\r\n";
   Put(before);
   AgeFile();
@@ -303,7 +304,7 @@ TEST_F(IniEngineTest, WritingTheStoredValueLeavesTheFileAlone) {
   EXPECT_EQ(Get(), "[S]\r\nk =  same  \r\nq=x\r\n");
 }
 
-TEST_F(IniEngineTest, UnwritableFilesFail) {
+TEST_F(IniItemsTest, UnwritableFilesFail) {
   EXPECT_FALSE(engine_->Write((dir_ / "missing" / "x.ini").string(), "S", "k", "v"));
   EXPECT_FALSE(engine_->Write(dir_.string(), "S", "k", "v"));
   EXPECT_FALSE(fs::exists(dir_ / "missing"));
@@ -317,7 +318,7 @@ TEST_F(IniEngineTest, UnwritableFilesFail) {
   EXPECT_EQ(Get(), "[S]\nk=1\n[T]\n");
 }
 
-TEST_F(IniEngineTest, ReplacingKeepsLinksAndPermissions) {
+TEST_F(IniItemsTest, ReplacingKeepsLinksAndPermissions) {
   Put("[S]\nk=1\n[T]\n");
   const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
   fs::permissions(file_, mode);
@@ -334,7 +335,7 @@ TEST_F(IniEngineTest, ReplacingKeepsLinksAndPermissions) {
 
 // ---- Freshness: the in-process copy never hides a change on disk ----
 
-TEST_F(IniEngineTest, OutsideEditsAreSeen) {
+TEST_F(IniItemsTest, OutsideEditsAreSeen) {
   Put("[S]\r\nk=1\r\n");
   EXPECT_EQ(Read("S", "k"), "1");
   Put("[S]\r\nk=22\r\n");
@@ -354,7 +355,7 @@ TEST_F(IniEngineTest, OutsideEditsAreSeen) {
   EXPECT_EQ(Read("S", "k"), "<absent>");
 }
 
-TEST_F(IniEngineTest, WritesNeverPutBackAStaleCopy) {
+TEST_F(IniItemsTest, WritesNeverPutBackAStaleCopy) {
   ASSERT_TRUE(Write("S", "k", "1"));
   Put(Get() + "[Outside]\r\no=1\r\n");
   ASSERT_TRUE(Write("S", "j", "2"));
@@ -372,7 +373,7 @@ TEST_F(IniEngineTest, WritesNeverPutBackAStaleCopy) {
   EXPECT_EQ(Get(), "[S]\r\nk=3\r\n");
 }
 
-TEST_F(IniEngineTest, ChangedFileNameUsesTheOtherFile) {
+TEST_F(IniItemsTest, ChangedFileNameUsesTheOtherFile) {
   std::string other = (dir_ / "other.ini").string();
   Put(other, "[S]\nk=other\n");
   ASSERT_TRUE(Write("S", "k", "mine"));
@@ -383,7 +384,7 @@ TEST_F(IniEngineTest, ChangedFileNameUsesTheOtherFile) {
 }
 
 // Random writes through the in-process index must leave the file as a fresh parse sees it.
-TEST_F(IniEngineTest, IndexAfterManyWritesMatchesAFreshRead) {
+TEST_F(IniItemsTest, IndexAfterManyWritesMatchesAFreshRead) {
   Put("pre=0\n[S0]\nk0=x\n\n[S1]\n");
   std::mt19937 random(7);
   const char* const values[] = {"", "a", "bb", " lead", "trail ", "\"q\"", "longer value"};
@@ -417,7 +418,7 @@ TEST_F(IniEngineTest, IndexAfterManyWritesMatchesAFreshRead) {
 // Another program appends a section at the exact moment between this engine's look at the file
 // and its append; then once more in the moment before the rename that puts the engine's line in
 // its place. Nothing of either is lost, and every item the engine wrote reads back.
-TEST_F(IniEngineTest, AnAppendOfAnotherProgramIsNeverLostOrMixedIn) {
+TEST_F(IniItemsTest, AnAppendOfAnotherProgramIsNeverLostOrMixedIn) {
   ASSERT_TRUE(Write("Entry0", "a", "1"));
   int appended = 0;
   auto other_program_appends = [&] {
@@ -445,7 +446,7 @@ TEST_F(IniEngineTest, AnAppendOfAnotherProgramIsNeverLostOrMixedIn) {
 
 // A write holds the file locked from its look at the file to the end of its change: another
 // run of the tool that wants to write meanwhile waits, and then sees the change.
-TEST_F(IniEngineTest, WritersOfOneFileTakeTurns) {
+TEST_F(IniItemsTest, WritersOfOneFileTakeTurns) {
   ASSERT_TRUE(Write("S", "k", "1"));
   FaultyIo io;
   pid_t other = -1;
@@ -455,7 +456,7 @@ TEST_F(IniEngineTest, WritersOfOneFileTakeTurns) {
     if (other == 0) {
       // Another process, with nothing of this one's open files.
       for (int fd = 3; fd < 1024; ++fd) close(fd);
-      IniEngine engine;
+      IniItems engine;
       _exit(engine.Write(file_, "S", "j", "2") ? 0 : 1);
     }
     usleep(100000);
@@ -474,7 +475,7 @@ TEST_F(IniEngineTest, WritersOfOneFileTakeTurns) {
 
 // A whole-file rewrite stopped by a signal takes its temporary file along; one that a killed
 // run left is removed by the next rewrite, unless a run still holds it.
-TEST_F(IniEngineTest, RewritesLeaveNoTemporaryFiles) {
+TEST_F(IniItemsTest, RewritesLeaveNoTemporaryFiles) {
   Put("[S]\r\nk=1\r\n[T]\r\n");
   auto listing = [&] {
     std::set<std::string> names;
@@ -498,14 +499,14 @@ TEST_F(IniEngineTest, RewritesLeaveNoTemporaryFiles) {
   EXPECT_EQ(Get(), "[S]\r\nk=22\r\n[T]\r\n");
 }
 
-TEST_F(IniEngineTest, RewritesKeepOwnerGroupAndMode) {
+TEST_F(IniItemsTest, RewritesKeepOwnerGroupAndMode) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to own files of other users";
   fs::permissions(dir_, fs::perms::all);
   Put("[S]\r\nk=1\r\n[T]\r\n");
   ASSERT_EQ(chown(file_.c_str(), 0, 50), 0);
   ASSERT_EQ(chmod(file_.c_str(), 0660), 0);
   // A member of the file's group rewrites it: the group stays, and so does the mode.
-  ASSERT_EQ(AsNobody({50}, [&] { IniEngine().Write(file_, "S", "k", "longer"); }), 0);
+  ASSERT_EQ(AsNobody({50}, [&] { IniItems().Write(file_, "S", "k", "longer"); }), 0);
   struct stat st;
   ASSERT_EQ(stat(file_.c_str(), &st), 0);
   EXPECT_EQ(Get(), "[S]\r\nk=longer\r\n[T]\r\n");
@@ -515,7 +516,7 @@ TEST_F(IniEngineTest, RewritesKeepOwnerGroupAndMode) {
 }
 
 // A named pipe or a device in the file's place reads as absent and cannot be written, at once.
-TEST_F(IniEngineTest, SpecialFilesReadAsAbsent) {
+TEST_F(IniItemsTest, SpecialFilesReadAsAbsent) {
   ASSERT_EQ(mkfifo(file_.c_str(), 0666), 0);
   EXPECT_EQ(Read("S", "k"), "<absent>");
   EXPECT_FALSE(Write("S", "k", "v"));

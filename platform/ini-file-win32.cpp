@@ -6,7 +6,7 @@
 // which matters because a file that any process holds open cannot be replaced by a rename
 // (Windows without delete sharing, Wine always). Each item's write holds a LockFileEx lock on the
 // file too, which a reading run takes shared, so that it never sees a write half done.
-#include "ini/file.h"
+#include "platform/ini-file.h"
 
 #include <windows.h>
 

@@ -3,7 +3,7 @@
 // knows none, and the characters that Windows writes as a best-fit byte of a code page of one
 // byte a character when the code page cannot hold them. How they were measured:
 // docs/ini-encodings.md.
-#include "ini/code-page-tables.h"
+#include "platform/code-page-tables.h"
 
 // Locale names in lower case, as Windows writes them ("sr-latn-rs"), by ANSI code page; 65001
 // where the locale has none.

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "ini/text.h"
+
 // The ANSI code page: GetACP() on Windows. Natively, the one Wine uses for the user's locale: the
 // locale of LC_ALL, LC_CTYPE or LANG (the first set), if it is installed; else, Wine takes LC_ALL
 // as it is; a locale name it does not know, C and POSIX give 1252. Locales without an ANSI code
@@ -23,3 +25,10 @@ std::string AnsiToText(std::string_view ansi, unsigned code_page);
 // UTF-16 code units in the code page: a character that it cannot hold becomes the one Windows puts
 // in its place (its best fit), or "?" for each code unit it takes.
 std::string UnitsToAnsi(std::u16string_view units, unsigned code_page);
+
+// UTF-8 text in the code page, as the profile functions convert it: decoded as Windows decodes
+// UTF-8 (ini/text.h; with `from_utf16`, the three-byte forms of lone surrogates are those
+// surrogates: text that came from a UTF-16 file), then converted as UnitsToAnsi does.
+inline std::string TextToAnsi(std::string_view text, bool from_utf16, unsigned code_page) {
+  return UnitsToAnsi(TextToUnits(text, from_utf16), code_page);
+}

@@ -1,5 +1,5 @@
 // The INI engine's file primitives on POSIX systems.
-#include "ini/file.h"
+#include "platform/ini-file.h"
 
 #include <fcntl.h>
 #include <stdlib.h>

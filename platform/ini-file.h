@@ -1,6 +1,6 @@
-// File primitives of the INI engine: a file's observed state, whole-file reads, and the two ways
-// the engine changes a file (bytes at an offset, or an atomic replacement of the contents).
-// file-posix.cpp implements them.
+// The INI file as the INI file service (platform/profile.h) reaches it: a file's observed state,
+// whole-file reads, and the ways an item's write changes the file (bytes at its true end, bytes in
+// place, or a replacement of the whole file), with ini-file-posix.cpp and ini-file-win32.cpp.
 #pragma once
 
 #include <cstdint>

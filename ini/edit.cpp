@@ -1,0 +1,172 @@
+#include "ini/edit.h"
+
+#include <utility>
+
+#include "ini/lines.h"
+
+namespace ini {
+
+namespace {
+
+void AppendKeyLine(std::string* out, std::string_view key, std::string_view value,
+                   std::string_view eol) {
+  out->append(key).append("=").append(value).append(eol);
+}
+
+// A new section at the end, on a line of its own.
+void PlanNewSection(const Document& doc, std::string_view section, std::string_view key,
+                    std::string_view value, Edit* edit) {
+  const std::string& c = doc.content;
+  edit->pos = c.size();
+  if (c.size() > doc.body && !IsLineEnd(c.back())) edit->text.append(doc.eol);
+  edit->text.append("[").append(section).append("]").append(doc.eol);
+  AppendKeyLine(&edit->text, key, value, doc.eol);
+  edit->adds_lines = true;
+}
+
+// The value of the key whose line starts at `line_start` replaced; everything up to its '='
+// stays. False when it holds that value already.
+bool PlanNewValue(const Document& doc, std::uint32_t line_start, std::string_view value,
+                  Edit* edit) {
+  const std::string& c = doc.content;
+  std::size_t raw_end = c.find_first_of("\r\n", line_start);
+  if (raw_end == std::string::npos) raw_end = c.size();
+  std::string_view line = LineText(c, line_start);
+  std::size_t eq = line.find('=');
+  if (eq != std::string_view::npos) {
+    if (CutAtNul(Trim(line.substr(eq + 1))) == value) return false;
+    edit->pos = line_start + eq + 1;
+  } else {
+    edit->pos = line_start + line.size();
+    edit->text = "=";
+  }
+  edit->erase = raw_end - edit->pos;
+  edit->text.append(value);
+  return c.compare(edit->pos, edit->erase, edit->text) != 0;
+}
+
+// A new key behind the last entry of section `index`, before the lines that follow it.
+void PlanNewKey(const Document& doc, std::uint32_t index, std::string_view key,
+                std::string_view value, Edit* edit) {
+  const std::string& c = doc.content;
+  edit->adds_lines = true;
+  edit->section = index;
+  std::uint32_t last = doc.sections[index].last_entry;
+  if (last == kNone) {
+    edit->pos = doc.body;
+  } else {
+    std::size_t p = c.find_first_of("\r\n", last);
+    if (p == std::string::npos) {
+      p = c.size();
+      edit->text.append(doc.eol);
+    } else {
+      p += c.compare(p, 2, "\r\n") == 0 ? 2 : 1;
+    }
+    edit->pos = p;
+  }
+  AppendKeyLine(&edit->text, key, value, doc.eol);
+  // A key line at the very start of an 8-bit file must not begin with the bytes of a
+  // byte-order mark, which reading would take for one: it goes behind an empty line.
+  std::size_t mark = 0;
+  if (edit->pos == 0 && doc.encoding == IniEncoding::kAnsi &&
+      DetectEncoding(edit->text, &mark) != IniEncoding::kAnsi) {
+    edit->text.insert(0, doc.eol);
+  }
+}
+
+// Updates the index for an edit that moved the lines behind it: their offsets move, and an added
+// key line joins its section. False when the added text is not one plain key line; then the
+// index has to be built again.
+bool ShiftIndex(Document* doc, const Edit& edit) {
+  std::string_view added = Trim(edit.text);
+  std::string_view name;
+  if (edit.adds_lines && (added.empty() || added.find_first_of("\r\n") != std::string::npos ||
+                          IsSectionLine(added, &name))) {
+    return false;
+  }
+  const std::uint32_t from = static_cast<std::uint32_t>(edit.pos);
+  const std::uint32_t delta = static_cast<std::uint32_t>(edit.text.size() - edit.erase);
+  for (std::size_t i = 0; i < doc->sections.size(); ++i) {
+    Section& section = doc->sections[i];
+    if (i > 0 && section.begin >= from) section.begin += delta;
+    if (section.last_entry != kNone && section.last_entry >= from) section.last_entry += delta;
+  }
+  doc->keys.Shift(from, delta);
+  if (edit.adds_lines) {
+    const std::uint32_t offset =
+        static_cast<std::uint32_t>(edit.pos + (added.data() - edit.text.data()));
+    doc->sections[edit.section].last_entry = offset;
+    doc->IndexKey(edit.section, KeyOf(added), offset);
+  }
+  return true;
+}
+
+// A value can make its key line look like a section line ("[k" given the value "v]" reads as the
+// section "k=v"), as it does to the profile functions; the index then follows the line's new
+// nature.
+void ReindexIfItBecameASection(Document* doc, std::size_t pos) {
+  std::size_t begin = pos;
+  while (begin > doc->body && !IsLineEnd(doc->content[begin - 1])) --begin;
+  while (begin < doc->content.size() && IsBlank(doc->content[begin])) ++begin;
+  std::string_view name;
+  if (IsSectionLine(LineText(doc->content, begin), &name)) doc->IndexAll();
+}
+
+}  // namespace
+
+bool PlanEdit(const Document& doc, std::string_view section, std::string_view key,
+              std::string_view value, Edit* edit) {
+  const std::uint32_t index = doc.FindSection(section);
+  if (index == kNone) {
+    PlanNewSection(doc, section, key, value, edit);
+    return true;
+  }
+  const std::uint32_t line_start = doc.FindKey(index, key);
+  if (line_start != kNone) return PlanNewValue(doc, line_start, value, edit);
+  PlanNewKey(doc, index, key, value, edit);
+  return true;
+}
+
+std::string Edited(const std::string& c, const Edit& edit) {
+  std::string next;
+  next.reserve(c.size() - edit.erase + edit.text.size());
+  next.append(c, 0, edit.pos).append(edit.text).append(c, edit.pos + edit.erase, std::string::npos);
+  return next;
+}
+
+void TookInPlace(Document* doc, const Edit& edit) {
+  doc->content.replace(edit.pos, edit.erase, edit.text);
+  ReindexIfItBecameASection(doc, edit.pos);
+}
+
+void TookReplacement(Document* doc, const Edit& edit, std::string next, std::uint64_t written) {
+  doc->content.swap(next);
+  if (!ShiftIndex(doc, edit)) doc->IndexAll();
+  ReindexIfItBecameASection(doc, edit.pos);
+  doc->file_size = written;
+}
+
+bool TookAppend(Document* doc, const Edit& edit, std::uint64_t at, std::uint64_t written,
+                const std::string& between, std::string_view section, std::string_view key) {
+  if (at != doc->file_size + between.size() ||
+      (!between.empty() && (doc->IsUtf16() || !IsLineEnd(between.back())))) {
+    return false;
+  }
+  const std::size_t from = doc->content.size();
+  // A value given to a last line without '=' continues that line: its part of the index is
+  // worked out again, not taken for a line of its own.
+  const bool continues_line = from > doc->body && !IsLineEnd(doc->content[from - 1]);
+  doc->content.append(between).append(edit.text);
+  doc->file_size = at + written;
+  if (continues_line) {
+    doc->IndexAll();
+  } else {
+    doc->IndexLines(from, doc->content.size());
+  }
+  if (between.empty()) return true;
+  const std::uint32_t index = doc->FindSection(section);
+  const std::uint32_t line = index == kNone ? kNone : doc->FindKey(index, key);
+  return line != kNone && line >= from + between.size();
+}
+
+}  // namespace ini
