@@ -14,11 +14,12 @@
 
 #include "base/Errors.h"
 #include "platform/journal.h"
+#include "platform/replace-win32.h"
+#include "platform/replace.h"
+#include "platform/turn.h"
+#include "win32/file.h"
 #include "win32/handle.h"
-#include "win32/held.h"
 #include "win32/path.h"
-#include "win32/security.h"
-#include "win32/temp-file.h"
 #include "win32/turn.h"
 
 struct DataFilePin::State {
@@ -35,39 +36,8 @@ namespace {
 using State = DataFilePin::State;
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-// The byte that runs lock to take turns, far beyond the file's end, where Windows keeps nobody
-// from reading or writing data.
-constexpr DWORD kLockOffsetLow = 0xFFFFFFFD;
-constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
 
 [[noreturn]] void RaiseLastError() { RaiseInOutError(static_cast<int>(GetLastError())); }
-
-DWORD SetSize(HANDLE file, std::uint64_t size) {
-  FILE_END_OF_FILE_INFO end;
-  end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
-  return SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end) ? 0 : GetLastError();
-}
-
-// Opens `path` with `rights`, waiting for other programs' handles; an invalid handle with the
-// error set when it cannot.
-HANDLE OpenWaiting(const std::wstring& path, DWORD rights, DWORD flags = FILE_ATTRIBUTE_NORMAL) {
-  HANDLE file = INVALID_HANDLE_VALUE;
-  DWORD error = RetryWhileHeld(path, [&]() -> DWORD {
-    file = CreateFileW(path.c_str(), rights, kShareAll, nullptr, OPEN_EXISTING, flags, nullptr);
-    return file != INVALID_HANDLE_VALUE ? 0 : GetLastError();
-  });
-  SetLastError(error);
-  return file;
-}
-
-bool Identify(HANDLE file, DWORD* volume, std::uint64_t* index, DWORD* attributes = nullptr) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(file, &info)) return false;
-  *volume = info.dwVolumeSerialNumber;
-  *index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
-  if (attributes != nullptr) *attributes = info.dwFileAttributes;
-  return true;
-}
 
 bool SameFile(HANDLE file, const State& s) {
   DWORD volume = 0;
@@ -82,153 +52,27 @@ bool NameLeadsToPin(const State& s) {
   return named.ok() && SameFile(named.get(), s);
 }
 
-// Opens the pinned file itself: a file put in its place meanwhile is refused.
-HANDLE OpenPinned(const State& s, DWORD rights) {
-  if (!s.exists) RaiseInOutError(kFileNotFound);
+// Opens the pinned file itself: a file put in its place meanwhile is refused. 0, or the code.
+int TryOpenPinned(const State& s, DWORD rights, HANDLE* opened) {
+  if (!s.exists) return kFileNotFound;
   Handle file(OpenWaiting(s.path, rights));
-  if (!file.ok()) RaiseLastError();
+  if (!file.ok()) return static_cast<int>(GetLastError());
   // Only a file on disk is a data file: a pipe or a device is refused before anything is read.
-  if (GetFileType(file.get()) != FILE_TYPE_DISK || !SameFile(file.get(), s)) {
-    RaiseInOutError(kAccessDenied);
-  }
-  return file.Release();
+  if (GetFileType(file.get()) != FILE_TYPE_DISK || !SameFile(file.get(), s)) return kAccessDenied;
+  *opened = file.Release();
+  return 0;
 }
 
-// Reads into `buffer` at the file's position, waiting while another program's lock covers it.
-DWORD ReadSome(HANDLE file, char* buffer, DWORD size, DWORD* got) {
-  return RetryWhileHeld(std::wstring(), [&]() -> DWORD {
-    return ReadFile(file, buffer, size, got, nullptr) ? 0 : GetLastError();
-  });
+HANDLE OpenPinned(const State& s, DWORD rights) {
+  HANDLE file = INVALID_HANDLE_VALUE;
+  if (int code = TryOpenPinned(s, rights, &file)) RaiseInOutError(code);
+  return file;
 }
 
-bool ReadAll(HANDLE file, std::string* bytes) {
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(file, &size) ||
-      !SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
-    return false;
-  }
-  bytes->resize(static_cast<std::size_t>(size.QuadPart));
-  std::size_t done = 0;
-  while (done < bytes->size()) {
-    DWORD got = 0;
-    std::size_t left = bytes->size() - done;
-    DWORD chunk = left > 0x10000000 ? 0x10000000 : static_cast<DWORD>(left);
-    if (ReadSome(file, &(*bytes)[done], chunk, &got) != 0) return false;
-    if (got == 0) break;
-    done += got;
-  }
-  bytes->resize(done);
-  return true;
+// The pinned file's opens for its journal.
+OpenOldFile OpensOf(const State& s) {
+  return [&s](DWORD rights, HANDLE* file) { return TryOpenPinned(s, rights, file); };
 }
-
-// Puts `bytes` in place of the open file's contents; the new size is reserved first, so that a
-// full disk fails before the old contents are touched. 0, or the error.
-DWORD Overwrite(HANDLE file, const std::string& bytes) {
-  LARGE_INTEGER old_size;
-  if (!GetFileSizeEx(file, &old_size)) return GetLastError();
-  DWORD error = 0;
-  if (bytes.size() > static_cast<std::uint64_t>(old_size.QuadPart)) {
-    error = SetSize(file, bytes.size());
-  }
-  if (error == 0 && !SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
-    error = GetLastError();
-  }
-  if (error == 0) error = WriteAll(file, bytes);
-  if (error == 0) error = SetSize(file, bytes.size());
-  if (error == 0 && !FlushFileBuffers(file)) error = GetLastError();
-  return error;
-}
-
-bool LockTurn(HANDLE file, PinTurn turn) {
-  OVERLAPPED at = {};
-  at.Offset = kLockOffsetLow;
-  at.OffsetHigh = kLockOffsetHigh;
-  return LockFileEx(file, turn == PinTurn::kExclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, 1, 0,
-                    &at) != 0;
-}
-
-// ---- The journal's primitives: journals in %LOCALAPPDATA%\Keepxfer, else %TEMP%\Keepxfer ----
-
-std::wstring JournalFolder(int place) {
-  std::wstring folder;
-  if (place == 0) {
-    wchar_t local[32768];
-    DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", local, 32768);
-    if (length == 0 || length >= 32768) return L"";
-    folder.assign(local, length);
-  } else {
-    wchar_t temp[MAX_PATH + 1];
-    DWORD length = GetTempPathW(MAX_PATH + 1, temp);
-    if (length == 0 || length > MAX_PATH) return L"";
-    folder.assign(temp, length);
-  }
-  folder = LongPath(folder);
-  if (folder.back() != L'\\') folder += L'\\';
-  return folder + L"Keepxfer\\";
-}
-
-// The pinned data file and the journal folders, for the journal's policy.
-class Win32JournalFiles : public JournalFiles {
- public:
-  // `open` is the data file when the caller holds it open already.
-  Win32JournalFiles(const State& s, HANDLE open = INVALID_HANDLE_VALUE) : s_(s), open_(open) {}
-
-  std::string ReadData() override {
-    std::string bytes;
-    if (!ReadAll(Data(GENERIC_READ), &bytes)) RaiseLastError();
-    return bytes;
-  }
-
-  int OverwriteData(const std::string& bytes) override {
-    HANDLE file = Data(GENERIC_READ | GENERIC_WRITE);
-    // Written again from the start while another program's lock is in the way.
-    return static_cast<int>(RetryWhileHeld(s_.path, [&] { return Overwrite(file, bytes); }));
-  }
-
-  int JournalPlaces() const override { return 2; }
-
-  bool ReadJournal(int place, const std::string& name, std::string* text) override {
-    std::wstring folder = JournalFolder(place);
-    if (folder.empty()) return false;
-    Handle journal(CreateFileW((folder + Widen(name)).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return journal.ok() && ReadAll(journal.get(), text);
-  }
-
-  // A journal that cannot be written fails as "I/O error <code>", never as one of the data
-  // file's own messages ("File access denied"), which would point at the wrong file.
-  int WriteJournal(int place, const std::string& name, const std::string& text) override {
-    std::wstring folder = JournalFolder(place);
-    if (folder.empty()) return PlainIoError(ERROR_PATH_NOT_FOUND);
-    if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
-      return PlainIoError(static_cast<int>(GetLastError()));
-    }
-    const std::wstring wide_name = Widen(name);
-    TempFile temp;
-    DWORD error = temp.Create(folder, wide_name);
-    if (error == 0) error = WriteAll(temp.handle(), text);
-    if (error == 0) error = temp.Flush();
-    if (error == 0) error = temp.RenameOver(folder + wide_name);
-    return error == 0 ? 0 : PlainIoError(static_cast<int>(error));
-  }
-
-  void RemoveJournal(int place, const std::string& name) override {
-    std::wstring folder = JournalFolder(place);
-    if (!folder.empty()) DeleteFileW((folder + Widen(name)).c_str());
-  }
-
- private:
-  // The data file, opened here when the caller did not.
-  HANDLE Data(DWORD rights) {
-    if (open_ != INVALID_HANDLE_VALUE) return open_;
-    own_.Reset(OpenPinned(s_, rights));
-    return own_.get();
-  }
-
-  const State& s_;
-  HANDLE open_;
-  Handle own_;
-};
 
 JournaledFile JournaledFileOf(const State& s) {
   return JournaledFile{Narrow(s.path), Narrow(LeafOf(s.path)), s.volume, s.index};
@@ -255,22 +99,42 @@ bool PinNamed(State& s, const std::wstring& path, DWORD* attributes) {
   return true;
 }
 
-// Waits for this run's turn at the pinned file and holds it. The file may be replaced while this
-// run waits (by the run whose turn it was): then the file that the name leads to now is pinned
-// and waited for instead.
-void TakeTurn(State& s, const std::wstring& name, PinTurn turn) {
-  for (int attempt = 0; attempt < 64; ++attempt) {
-    s.locked.Reset(OpenPinned(s, GENERIC_READ));
-    if (!LockTurn(s.locked.get(), turn)) RaiseLastError();
-    if (NameLeadsToPin(s)) return;
-    DWORD attributes = 0;
-    s.locked.Reset();
-    s.path = name;
-    if (!PinNamed(s, name, &attributes)) return;
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) RaiseInOutError(kAccessDenied);
+// The turn at the pinned file. The file may be replaced while this run waits (by the run whose
+// turn it was): then the file that the name leads to now is pinned and waited for instead.
+class PinTurnFiles : public TurnFiles {
+ public:
+  PinTurnFiles(State& s, const std::wstring& name) : s_(s), name_(name) {}
+
+  int Open() override {
+    if (!s_.exists) return kFileNotFound;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    int code = TryOpenPinned(s_, GENERIC_READ, &file);
+    s_.locked.Reset(file);
+    return code;
   }
-  RaiseInOutError(kAccessDenied);
-}
+  int Lock(bool exclusive) override {
+    return LockTurn(s_.locked.get(), exclusive) ? 0 : static_cast<int>(GetLastError());
+  }
+  bool NameLeadsToOpen() override {
+    if (NameLeadsToPin(s_)) return true;
+    DWORD attributes = 0;
+    s_.locked.Reset();
+    s_.path = name_;
+    if (PinNamed(s_, name_, &attributes) && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      s_.exists = false;
+      directory_ = true;
+    }
+    return false;
+  }
+  void Close() override { s_.locked.Reset(); }
+
+  bool directory() const { return directory_; }
+
+ private:
+  State& s_;
+  const std::wstring& name_;
+  bool directory_ = false;  // the name leads to a folder now
+};
 
 }  // namespace
 
@@ -283,10 +147,14 @@ DataFilePin::DataFilePin(const std::string& name, PinTurn turn)
   if (turn == PinTurn::kExclusive) s.exclusive = std::make_unique<Turn>(L"data", path);
   DWORD attributes = 0;
   if (!PinNamed(s, path, &attributes) || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return;
-  TakeTurn(s, path, turn);
-  if (!s.exists) return;
-  Win32JournalFiles files(s);
-  RecoverFromJournal(files, JournaledFileOf(s));
+  PinTurnFiles turns(s, path);
+  const int code = TakeTurn(turns, turn == PinTurn::kExclusive);
+  if (turns.directory()) RaiseInOutError(kAccessDenied);
+  // A file that went while this run waited is pinned as missing.
+  if (code == kFileNotFound && !s.exists) return;
+  if (code != 0) RaiseInOutError(code);
+  Win32JournalFiles files(OpensOf(s));
+  if (int recovered = RecoverFromJournal(files, JournaledFileOf(s))) RaiseInOutError(recovered);
 }
 
 DataFilePin::~DataFilePin() = default;
@@ -333,7 +201,11 @@ std::size_t DataFile::Read(void* buffer, std::size_t size) {
 
 void ReplaceDataFile(const DataFilePin& pin, const std::string& bytes) {
   State& s = pin.state();
-  Handle old;
+  Win32OldFile old;
+  old.exists = s.exists;
+  old.volume = s.volume;
+  old.index = s.index;
+  Handle old_file;
   if (s.exists) {
     DWORD attributes = GetFileAttributesW(s.path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES &&
@@ -342,41 +214,24 @@ void ReplaceDataFile(const DataFilePin& pin, const std::string& bytes) {
     }
     // The old file must be the pinned one, and one this user may write, as for an in-place
     // rewrite.
-    old.Reset(OpenPinned(s, GENERIC_READ | GENERIC_WRITE | READ_CONTROL));
+    old_file.Reset(OpenPinned(s, GENERIC_READ | GENERIC_WRITE | READ_CONTROL));
+    old.file = old_file.get();
   }
-
-  TempFile temp;
-  DWORD error = temp.Create(FolderOf(s.path), LeafOf(s.path));
-  if (error == ERROR_ACCESS_DENIED && s.exists) {
-    // The folder refuses new files: the file is rewritten in place, under a journal.
-    Win32JournalFiles files(s, old.get());
-    RewriteUnderJournal(files, JournaledFileOf(s), bytes);
-    pin.state().locked.Reset();
-    pin.state().exclusive.reset();
-    return;
-  }
-  if (error != 0) RaiseInOutError(static_cast<int>(error));
-  error = WriteAll(temp.handle(), bytes);
-  if (error == 0 && old.ok()) KeepSecurityAndAttributes(old.get(), temp.handle());
-  if (error == 0) error = temp.Flush();
-  if (error != 0) RaiseInOutError(static_cast<int>(error));
-  // The name must still lead to the file that was checked, or still be free.
-  if (s.exists ? !NameLeadsToPin(s)
-               : GetFileAttributesW(s.path.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    RaiseInOutError(kAccessDenied);
-  }
-  DWORD volume = 0;
-  std::uint64_t index = 0;
-  if (!Identify(temp.handle(), &volume, &index)) RaiseLastError();
-  // No handle of this run may hold the old file while it is replaced; the import's turn stays.
-  old.Reset();
+  Win32Replace files(s.path, old, OpensOf(s));
+  files.ReleaseOldBeforeRename([&] {
+    old_file.Reset();
+    s.locked.Reset();
+  });
+  const int code = ReplaceWhole(files, bytes);
   s.locked.Reset();
-  error = temp.RenameOver(s.path);
-  if (error != 0) RaiseInOutError(static_cast<int>(error));
   s.exclusive.reset();
-  s.exists = true;
-  s.volume = volume;
-  s.index = index;
+  if (code == kFileChanged) RaiseInOutError(kAccessDenied);
+  if (code != 0) RaiseInOutError(code);
+  if (files.NewFile() != INVALID_HANDLE_VALUE) {
+    s.exists = true;
+    s.volume = files.NewVolume();
+    s.index = files.NewIndex();
+  }
 }
 
 bool IsPinnedFile(const std::string& path, const DataFilePin& pin) {

@@ -16,11 +16,15 @@
 #include <string>
 #include <string_view>
 
+#include "base/Errors.h"
+#include "platform/journal.h"
+#include "platform/replace-win32.h"
+#include "platform/replace.h"
+#include "platform/turn.h"
+#include "win32/file.h"
 #include "win32/handle.h"
 #include "win32/held.h"
 #include "win32/path.h"
-#include "win32/security.h"
-#include "win32/temp-file.h"
 #include "win32/turn.h"
 
 namespace inifile {
@@ -28,10 +32,6 @@ namespace inifile {
 namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-// The byte that the runs lock, far beyond any INI file's end: Windows keeps other programs from
-// reading and writing a locked range, and nothing is ever there.
-constexpr DWORD kLockOffsetLow = 0xFFFFFFFE;
-constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
 
 std::int64_t Ticks(LARGE_INTEGER t) { return t.QuadPart; }
 std::int64_t Ticks(FILETIME t) {
@@ -50,7 +50,7 @@ FileStamp StampOf(DWORD attributes, std::int64_t created, std::uint64_t size,
   stamp.kind = FileKind::kRegular;
   stamp.inode = static_cast<std::uint64_t>(created);
   stamp.size = size;
-  stamp.modified_ns = written * 100;
+  stamp.modified = written;
   return stamp;
 }
 
@@ -93,20 +93,6 @@ OVERLAPPED At(std::uint64_t offset) {
   at.Offset = static_cast<DWORD>(offset);
   at.OffsetHigh = static_cast<DWORD>(offset >> 32);
   return at;
-}
-
-bool LockRuns(HANDLE file, bool exclusive) {
-  OVERLAPPED at = {};
-  at.Offset = kLockOffsetLow;
-  at.OffsetHigh = kLockOffsetHigh;
-  return LockFileEx(file, exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, 1, 0, &at) != 0;
-}
-
-void UnlockRuns(HANDLE file) {
-  OVERLAPPED at = {};
-  at.Offset = kLockOffsetLow;
-  at.OffsetHigh = kLockOffsetHigh;
-  UnlockFileEx(file, 0, 1, 0, &at);
 }
 
 // Reads `size` bytes at `offset`; false when the file holds fewer or cannot be read.
@@ -154,19 +140,6 @@ bool WriteAt(HANDLE file, std::string_view bytes, std::uint64_t offset) {
          WriteHere(file, bytes, &written, nullptr);
 }
 
-bool SetSize(HANDLE file, std::uint64_t size) {
-  FILE_END_OF_FILE_INFO end;
-  end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
-  return SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end) != 0;
-}
-
-// Whether the file is still the one read in `expected`, grown at most by appends of another
-// program.
-bool StillAsRead(const FileStamp& now, const FileStamp& expected) {
-  return now.kind == FileKind::kRegular && now.inode == expected.inode &&
-         now.size >= expected.size && (now.size > expected.size || now == expected);
-}
-
 // The locked handle may only append: bytes in place go through a second handle of the file `name`,
 // which must be the file that `locked` describes. An invalid handle when it cannot be had.
 HANDLE OpenWriter(const std::wstring& name, const FileStamp& locked) {
@@ -206,7 +179,7 @@ bool ReadWholeFile(const std::string& path, std::string* content, FileStamp* sta
                            FILE_ATTRIBUTE_NORMAL, nullptr));
     return file.ok() ? 0 : GetLastError();
   });
-  if (!file.ok() || GetFileType(file.get()) != FILE_TYPE_DISK || !LockRuns(file.get(), false)) {
+  if (!file.ok() || GetFileType(file.get()) != FILE_TYPE_DISK || !LockTurn(file.get(), false)) {
     return false;
   }
   const FileStamp before = StampOfHandle(file.get());
@@ -226,7 +199,8 @@ bool ReadWholeFile(const std::string& path, std::string* content, FileStamp* sta
 struct LockedFile::Parts {
   std::wstring name;
   RunsHold* hold = nullptr;  // of this file, whose handle this item's write locked
-  TempFile replacement;      // the new file of a Replace, which is the file once renamed
+  std::unique_ptr<Win32Replace>
+      replacement;  // of a Replace, whose new file is the file once renamed
   bool replaced = false;
   FileStamp opened;      // the file's state when it was locked
   bool written = false;  // since then
@@ -235,10 +209,49 @@ struct LockedFile::Parts {
 
 LockedFile::~LockedFile() {
   if (parts_ != nullptr && parts_->hold != nullptr && parts_->hold->file.ok()) {
-    UnlockRuns(parts_->file());
+    UnlockTurn(parts_->file());
   }
   delete parts_;
 }
+
+namespace {
+
+// The turn at the INI file of this run's hold, which stays open between items: a handle that may
+// only append, so that every write goes to the file's true end, wherever another program may have
+// put it meanwhile. Another program may replace the file while this run holds it open, or between
+// the open and the lock: the file that the name leads to then is taken instead.
+class IniTurnFiles : public TurnFiles {
+ public:
+  IniTurnFiles(const std::wstring& name, RunsHold& hold, FileStamp* opened)
+      : name_(name), hold_(hold), opened_(*opened) {}
+
+  int Open() override {
+    if (!hold_.file.ok()) {
+      DWORD error = RetryWhileHeld(name_, [&]() -> DWORD {
+        hold_.file.Reset(
+            CreateFileW(name_.c_str(), GENERIC_READ | FILE_APPEND_DATA | READ_CONTROL | SYNCHRONIZE,
+                        kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return hold_.file.ok() ? 0 : GetLastError();
+      });
+      if (error != 0) return static_cast<int>(error);
+    }
+    opened_ = StampOfHandle(hold_.file.get());
+    return opened_.kind == FileKind::kRegular ? 0 : kAccessDenied;
+  }
+  int Lock(bool exclusive) override {
+    return LockTurn(hold_.file.get(), exclusive) ? 0 : static_cast<int>(GetLastError());
+  }
+  // Locked, and the name leads to the file as it is: that is its state now.
+  bool NameLeadsToOpen() override { return StampOfName(name_) == opened_; }
+  void Close() override { hold_.file.Reset(); }
+
+ private:
+  const std::wstring& name_;
+  RunsHold& hold_;
+  FileStamp& opened_;
+};
+
+}  // namespace
 
 WriteResult LockedFile::Open(const std::string& path) {
   delete parts_;
@@ -246,39 +259,16 @@ WriteResult LockedFile::Open(const std::string& path) {
   Parts& p = *parts_;
   p.name = LongPath(path);
   RunsHold& hold = HoldOf(p.name);
-  // Another program may replace the file while this run holds it open, or between the open and
-  // the lock: the file that the name leads to then is taken instead.
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    if (!hold.file.ok()) {
-      DWORD error = RetryWhileHeld(p.name, [&]() -> DWORD {
-        // A handle that may only append: every write goes to the file's true end, wherever
-        // another program may have put it meanwhile.
-        hold.file.Reset(CreateFileW(
-            p.name.c_str(), GENERIC_READ | FILE_APPEND_DATA | READ_CONTROL | SYNCHRONIZE, kShareAll,
-            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        return hold.file.ok() ? 0 : GetLastError();
-      });
-      if (error != 0) return WriteResult::kFailed;
-    }
-    p.opened = StampOfHandle(hold.file.get());
-    if (p.opened.kind != FileKind::kRegular || !LockRuns(hold.file.get(), true)) {
-      hold.file.Reset();
-      return WriteResult::kFailed;
-    }
-    // Locked, and the name leads to the file as it is: that is its state now.
-    if (StampOfName(p.name) == p.opened) {
-      p.hold = &hold;
-      return WriteResult::kDone;
-    }
-    hold.file.Reset();
-  }
-  return WriteResult::kFailed;
+  IniTurnFiles turns(p.name, hold, &p.opened);
+  if (TakeTurn(turns, true) != 0) return WriteResult::kFailed;
+  p.hold = &hold;
+  return WriteResult::kDone;
 }
 
 FileStamp LockedFile::stamp() const {
   const Parts& p = *parts_;
   if (!p.written) return p.opened;
-  return StampOfHandle(p.replaced ? p.replacement.handle() : p.file());
+  return StampOfHandle(p.replaced ? p.replacement->NewFile() : p.file());
 }
 
 bool LockedFile::Read(std::uint64_t offset, std::uint64_t size, std::string* bytes) const {
@@ -320,8 +310,6 @@ WriteResult LockedFile::Overwrite(std::uint64_t offset, std::string_view bytes) 
 WriteResult LockedFile::Replace(std::string_view contents, const FileStamp& expected) {
   Parts& p = *parts_;
   HANDLE old = p.file();
-  if (!StillAsRead(StampOfHandle(old), expected)) return WriteResult::kChanged;
-
   // A link that the user set up stays: its target is replaced, in the target's folder.
   std::wstring target(32768, L'\0');
   DWORD length = GetFinalPathNameByHandleW(old, &target[0], static_cast<DWORD>(target.size()),
@@ -329,41 +317,46 @@ WriteResult LockedFile::Replace(std::string_view contents, const FileStamp& expe
   target.resize(length > 0 && length < 32768 ? length : 0);
   if (target.empty()) target = p.name;
 
-  TempFile& temp = p.replacement;
-  DWORD error = temp.Create(FolderOf(target), LeafOf(target));
-  std::size_t written = 0;
-  if (error == ERROR_ACCESS_DENIED) {
-    // The folder refuses new files: the file is rewritten in place.
-    Handle writer(OpenWriter(parts_->name, stamp()));
-    p.written = true;
-    return writer.ok() && WriteAt(writer.get(), contents, 0) &&
-                   SetSize(writer.get(), contents.size())
-               ? WriteResult::kDone
-               : WriteResult::kFailed;
+  Win32OldFile read;
+  read.exists = true;
+  read.file = old;
+  read.keeps_appends = true;
+  read.size = expected.size;
+  read.written = expected.modified;
+  if (StampOfHandle(old).inode != expected.inode || !Identify(old, &read.volume, &read.index)) {
+    return WriteResult::kChanged;
   }
-  if (error != 0 || !WriteHere(temp.handle(), contents, &written, nullptr)) {
-    return WriteResult::kFailed;
-  }
-  KeepSecurityAndAttributes(old, temp.handle());
-  if (temp.Flush() != 0) return WriteResult::kFailed;
-  // Right before the rename: the file must still be the one read, and its name must still lead
-  // to it.
-  const FileStamp now = StampOfHandle(old);
-  if (!StillAsRead(now, expected) || StampOfName(target) != now) return WriteResult::kChanged;
-  if (now.size > expected.size) {
-    // What another program appended in the moment before goes on, at the new file's end.
-    std::string late;
-    if (!ReadAt(old, expected.size, now.size - expected.size, &late) ||
-        !WriteHere(temp.handle(), late, &written, nullptr)) {
-      return WriteResult::kFailed;
-    }
-  }
-  // No handle of this run may hold the old file while it is replaced; the turn stays this run's.
-  p.hold->file.Reset();
+  // The file itself, for an in-place rewrite: never another file that took its name.
+  OpenOldFile opens = OpensOf(target, read.volume, read.index);
+  p.replacement = std::make_unique<Win32Replace>(target, read, opens);
+  p.replacement->ReleaseOldBeforeRename([&p] { p.hold->file.Reset(); });
   p.written = true;
-  if (temp.RenameOver(target) != 0) return WriteResult::kFailed;
-  p.replaced = true;
+  const int code = ReplaceWhole(*p.replacement, contents);
+  if (code == kFileChanged) return WriteResult::kChanged;
+  if (code != 0) return WriteResult::kFailed;
+  p.replaced = p.replacement->NewFile() != INVALID_HANDLE_VALUE;
   return WriteResult::kDone;
+}
+
+bool Recover(const std::string& path) {
+  const std::wstring name = LongPath(path);
+  Handle file(CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  DWORD volume = 0;
+  std::uint64_t index = 0;
+  DWORD attributes = 0;
+  if (!file.ok() || !Identify(file.get(), &volume, &index, &attributes) ||
+      (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return true;
+  }
+  std::wstring target(32768, L'\0');
+  DWORD length = GetFinalPathNameByHandleW(file.get(), &target[0],
+                                           static_cast<DWORD>(target.size()), VOLUME_NAME_DOS);
+  target.resize(length > 0 && length < 32768 ? length : 0);
+  if (target.empty()) target = name;
+  Win32JournalFiles files(OpensOf(target, volume, index));
+  return RecoverFromJournal(
+             files, JournaledFile{Narrow(target), Narrow(LeafOf(target)), volume, index}) == 0;
 }
 
 }  // namespace inifile

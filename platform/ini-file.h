@@ -22,18 +22,23 @@ struct FileStamp {
   std::uint64_t device = 0;  // volume
   std::uint64_t inode = 0;   // file number on that volume
   std::uint64_t size = 0;
-  std::int64_t modified_ns = 0;  // last write
-  std::int64_t changed_ns = 0;   // last change of data or attributes; 0 where there is none
+  // Times in the system's own units: nanoseconds on POSIX, 100 ns ticks on Windows.
+  std::int64_t modified = 0;  // last write
+  std::int64_t changed = 0;   // last change of data or attributes; 0 where there is none
 };
 
 inline bool operator==(const FileStamp& a, const FileStamp& b) {
   return a.kind == b.kind && a.device == b.device && a.inode == b.inode && a.size == b.size &&
-         a.modified_ns == b.modified_ns && a.changed_ns == b.changed_ns;
+         a.modified == b.modified && a.changed == b.changed;
 }
 inline bool operator!=(const FileStamp& a, const FileStamp& b) { return !(a == b); }
 
 // The state of `path`, following symbolic links. Only kind is set unless it is kRegular.
 FileStamp StatFile(const std::string& path);
+
+// Finishes what a stopped in-place rewrite of the file `path` left (platform/journal.h), where
+// this user may; false when a torn file could not be put back.
+bool Recover(const std::string& path);
 
 // Reads the whole regular file `path` into *content, holding a shared lock on it, so that a
 // write of another run of the tool is never seen half done; *stamp is its state during the read.
@@ -53,10 +58,9 @@ enum class WriteResult {
 //
 // Writes never put bytes where another program may just have put its own: an append goes to the
 // true end of the file, as the file has it at that moment; an edit in place writes only bytes
-// that are there already; everything else replaces the whole file through a temporary file,
-// after the file's state is checked once more right before the rename, and bytes that another
-// program appended in that moment are carried over, whole writes at a time. After each write,
-// stamp() says whether the file is exactly what the writer expects.
+// that are there already; everything else replaces the whole file (platform/replace.h), and what
+// another program appended meanwhile is carried over. After each write, stamp() says whether the
+// file is exactly what the writer expects.
 class LockedFile {
  public:
   LockedFile() = default;
@@ -83,9 +87,10 @@ class LockedFile {
   WriteResult Overwrite(std::uint64_t offset, std::string_view bytes);
 
   // Replaces the whole file by `contents`, given the state the caller read it in: kChanged, with
-  // nothing written, when it is no longer in that state. The file keeps its owner and mode as
-  // far as this user may give them (see GiveAttributesOf); a symbolic link stays and its target
-  // is replaced. Afterwards this holds the new file, still locked.
+  // nothing written, when it is no longer in that state (grown by another program's appends, it
+  // still is). A symbolic link stays and its target is replaced. Afterwards this holds the new
+  // file, still locked; or, where the folder refuses new files, the old one rewritten in place
+  // under a journal.
   WriteResult Replace(std::string_view contents, const FileStamp& expected);
 
  private:

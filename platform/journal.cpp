@@ -117,7 +117,7 @@ std::string NameOf(const JournaledFile& file) {
 
 }  // namespace
 
-void RecoverFromJournal(JournalFiles& files, const JournaledFile& file) {
+int RecoverFromJournal(JournalFiles& files, const JournaledFile& file) {
   const std::string name = NameOf(file);
   for (int place = 0; place < files.JournalPlaces(); ++place) {
     std::string text;
@@ -126,11 +126,13 @@ void RecoverFromJournal(JournalFiles& files, const JournaledFile& file) {
         record.path != file.path || record.volume != file.volume || record.file != file.file) {
       continue;
     }
-    switch (JudgeDataFile(files.ReadData(), record)) {
+    std::string current;
+    if (int code = files.ReadData(&current)) return code;
+    switch (JudgeDataFile(current, record)) {
       case JournalVerdict::kForeign:
         continue;
       case JournalVerdict::kTorn:
-        if (int code = files.OverwriteData(record.old_bytes)) RaiseInOutError(code);
+        if (int code = files.OverwriteData(record.old_bytes)) return code;
         break;
       case JournalVerdict::kOld:
       case JournalVerdict::kNew:
@@ -138,10 +140,12 @@ void RecoverFromJournal(JournalFiles& files, const JournaledFile& file) {
     }
     files.RemoveJournal(place, name);
   }
+  return 0;
 }
 
-void RewriteUnderJournal(JournalFiles& files, const JournaledFile& file, const std::string& bytes) {
-  const std::string old_bytes = files.ReadData();
+int RewriteUnderJournal(JournalFiles& files, const JournaledFile& file, const std::string& bytes) {
+  std::string old_bytes;
+  if (int code = files.ReadData(&old_bytes)) return code;
   const std::string name = NameOf(file);
   const std::string text =
       EncodeJournal(JournalRecord{file.path, file.volume, file.file, old_bytes, bytes});
@@ -152,11 +156,11 @@ void RewriteUnderJournal(JournalFiles& files, const JournaledFile& file, const s
     if (code == 0) break;
     if (first_error == 0) first_error = code;
   }
-  if (place == files.JournalPlaces())
-    RaiseInOutError(first_error != 0 ? first_error : kPathNotFound);
+  if (place == files.JournalPlaces()) return first_error != 0 ? first_error : kPathNotFound;
   if (int code = files.OverwriteData(bytes)) {
     if (files.OverwriteData(old_bytes) == 0) files.RemoveJournal(place, name);
-    RaiseInOutError(code);
+    return code;
   }
   files.RemoveJournal(place, name);
+  return 0;
 }

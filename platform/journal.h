@@ -1,4 +1,5 @@
-// The journal that makes an in-place rewrite of the data file recoverable, the way databases make
+// The journal that makes an in-place rewrite of a file (the data file, the exchange file)
+// recoverable, the way databases make
 // an in-place write safe: before the file is touched, its old bytes and the new ones go into a
 // journal in a folder of the user's, flushed to disk; the file is rewritten; the journal goes. A
 // run that finds a journal for its data file (a rewrite that was stopped) puts the old bytes back
@@ -27,8 +28,8 @@ class JournalFiles {
  public:
   virtual ~JournalFiles() = default;
 
-  // The whole data file. Raises when it cannot be read.
-  virtual std::string ReadData() = 0;
+  // The whole data file into *bytes; 0, or the code.
+  virtual int ReadData(std::string* bytes) = 0;
   // Puts `bytes` in place of the data file's contents and flushes them to disk; where it can,
   // space is reserved first, so that a full disk fails before the old contents are touched.
   virtual int OverwriteData(const std::string& bytes) = 0;
@@ -44,14 +45,14 @@ class JournalFiles {
 
 // Finishes what a stopped in-place rewrite of `file` left: a torn file gets its old bytes back; a
 // journal of a rewrite that finished, or never started, just goes. A journal that is damaged, of
-// another file, or that the file does not match (it changed since) is left alone. Raises when the
-// data file cannot be read or restored.
-void RecoverFromJournal(JournalFiles& files, const JournaledFile& file);
+// another file, or that the file does not match (it changed since) is left alone. 0, or the code
+// of the failure to read or restore the file.
+int RecoverFromJournal(JournalFiles& files, const JournaledFile& file);
 
 // Rewrites `file` in place with `bytes` under a journal. When the rewrite fails, what could be
 // written goes back and the journal goes; should that fail too, the journal stays for the next
-// run. Raises the failure.
-void RewriteUnderJournal(JournalFiles& files, const JournaledFile& file, const std::string& bytes);
+// run. 0, or the code of the failure.
+int RewriteUnderJournal(JournalFiles& files, const JournaledFile& file, const std::string& bytes);
 
 // ---- The journal's format and judgement, used by the policy above ----
 

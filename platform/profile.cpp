@@ -46,13 +46,22 @@ namespace {
 
 using Copy = IniItems::Copy;
 
+// Makes the copy the one of `path`: what a stopped in-place rewrite of the file left is finished
+// first, once a run.
+void Follow(Copy& s, const std::string& path) {
+  if (s.path == path) return;
+  s.valid = false;
+  s.path = path;
+  inifile::Recover(path);
+}
+
 // Brings the copy up to date with the file `path`: reads it again unless its stamp is the one
 // the copy was taken from. False when something is there that cannot be read.
 bool Refresh(Copy& s, const std::string& path) {
+  Follow(s, path);
   FileStamp now = inifile::StatFile(path);
-  if (s.valid && s.path == path && s.stamp == now) return true;
+  if (s.valid && s.stamp == now) return true;
   s.valid = false;
-  s.path = path;
   if (now.kind == FileKind::kOther || now.size > ini::kMaxFileSize) return false;
   bool read = false;
   bool changed = now.kind == FileKind::kRegular;
@@ -173,6 +182,7 @@ bool IniItems::Write(const std::string& file, const std::string& section, const 
   const std::string_view ansi_key = ini::Trim(ini::CutAtNul(key));
   const std::string_view ansi_value = ini::TrimLeft(ini::CutAtNul(value));
   Copy& s = *copy_;
+  Follow(s, file);
   Stray stray;
   // Each attempt holds the file locked from its look at the file to the end of its write, so
   // that other runs of the tool wait; it starts again when another program changed what it read,

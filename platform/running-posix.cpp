@@ -6,7 +6,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include <string>
 
 #include "posix/fd.h"
+#include "posix/home.h"
 #include "posix/path.h"
 #include "wine/paths.h"
 
@@ -58,11 +58,7 @@ std::string EnvironmentValue(const std::string& block, const std::string& name) 
 std::string PrefixOf(const std::string& environment, uid_t owner) {
   std::string prefix = EnvironmentValue(environment, "WINEPREFIX");
   if (prefix.empty()) {
-    std::string home = EnvironmentValue(environment, "HOME");
-    if (home.empty()) {
-      const passwd* entry = getpwuid(owner);
-      if (entry != nullptr && entry->pw_dir != nullptr) home = entry->pw_dir;
-    }
+    std::string home = HomeFolderOf(EnvironmentValue(environment, "HOME"), owner);
     if (home.empty()) return "";
     prefix = StripTrailingSlashes(home) + "/.wine";
   }

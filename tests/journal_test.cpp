@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "base/Errors.h"
-#include "tests/ErrorOf.h"
 
 namespace {
 
@@ -26,7 +25,10 @@ class MemoryFiles : public JournalFiles {
  public:
   explicit MemoryFiles(int places = 1) : journals(places), write_errors(places, 0) {}
 
-  std::string ReadData() override { return data; }
+  int ReadData(std::string* bytes) override {
+    *bytes = data;
+    return 0;
+  }
 
   int OverwriteData(const std::string& bytes) override {
     ++overwrites;
@@ -164,13 +166,13 @@ TEST(JournalPolicy, JournalsThatAreNotOursAreLeftAlone) {
 TEST(JournalPolicy, AFailedRewriteGoesBackAndSaysWhy) {
   MemoryFiles files;
   files.fail_overwrite = 1;
-  EXPECT_EQ(ErrorOf([&] { RewriteUnderJournal(files, kFile, kNew); }), "EInOutError: I/O error 28");
+  EXPECT_EQ(RewriteUnderJournal(files, kFile, kNew), PlainIoError(28));
   EXPECT_EQ(files.data, kOld);
   EXPECT_EQ(files.Journals(), 0);
   // When even the way back fails, the journal stays for the next run.
   MemoryFiles stuck;
   stuck.fail_every_overwrite = true;
-  EXPECT_EQ(ErrorOf([&] { RewriteUnderJournal(stuck, kFile, kNew); }), "EInOutError: I/O error 28");
+  EXPECT_EQ(RewriteUnderJournal(stuck, kFile, kNew), PlainIoError(28));
   EXPECT_EQ(stuck.Journals(), 1);
 }
 
@@ -189,8 +191,7 @@ TEST(JournalPolicy, TheJournalGoesWhereItCanBeWritten) {
   // Where no folder takes it, the file is not touched, and the first folder's error is told.
   MemoryFiles nowhere(2);
   nowhere.write_errors = {PlainIoError(13), PlainIoError(30)};
-  EXPECT_EQ(ErrorOf([&] { RewriteUnderJournal(nowhere, kFile, kNew); }),
-            "EInOutError: I/O error 13");
+  EXPECT_EQ(RewriteUnderJournal(nowhere, kFile, kNew), PlainIoError(13));
   EXPECT_EQ(nowhere.data, kOld);
   EXPECT_EQ(nowhere.overwrites, 0);
 }

@@ -5,6 +5,17 @@
 
 namespace {
 
+// The byte that runs lock, far beyond any file's end.
+constexpr DWORD kLockOffsetLow = 0xFFFFFFFE;
+constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
+
+OVERLAPPED LockedByte() {
+  OVERLAPPED at = {};
+  at.Offset = kLockOffsetLow;
+  at.OffsetHigh = kLockOffsetHigh;
+  return at;
+}
+
 // The mutex of a file, one per kind and name, kept for the run. Names of one file in other letter
 // case, or in the short 8.3 form, are one name.
 HANDLE MutexOf(const wchar_t* kind, const std::wstring& path) {
@@ -30,6 +41,16 @@ HANDLE MutexOf(const wchar_t* kind, const std::wstring& path) {
 }
 
 }  // namespace
+
+bool LockTurn(HANDLE file, bool exclusive) {
+  OVERLAPPED at = LockedByte();
+  return LockFileEx(file, exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0, 0, 1, 0, &at) != 0;
+}
+
+void UnlockTurn(HANDLE file) {
+  OVERLAPPED at = LockedByte();
+  UnlockFileEx(file, 0, 1, 0, &at);
+}
 
 Turn::Turn(const wchar_t* kind, const std::wstring& path) {
   HANDLE mutex = MutexOf(kind, path);

@@ -1,12 +1,18 @@
-// Turns of the tool's runs at one file: a named mutex of the file's full name, which a run waits
-// for without holding the file open (a file that any process holds open cannot be replaced by a
-// rename: on Windows without delete sharing, under Wine at all). A run that was killed in its
-// turn leaves the mutex abandoned, and the next run takes it.
+// Turns of the tool's runs at one file (platform/turn.h), on Windows. The lock of a turn is one
+// byte far beyond the file's end, locked shared or exclusively (LockTurn); Windows keeps nobody
+// from reading or writing data over it. A run that must wait without holding the file open (a
+// file that any process holds open cannot be replaced by a rename: on Windows without delete
+// sharing, under Wine at all) waits for a named mutex of the file's full name instead (Turn). A
+// run that was killed in its turn leaves the mutex abandoned, and the next run takes it.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
+
+// Waits for the turn's lock on the open file `file`; false (the error set) when it cannot be had.
+bool LockTurn(HANDLE file, bool exclusive);
+void UnlockTurn(HANDLE file);
 
 class Turn {
  public:

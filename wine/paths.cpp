@@ -1,7 +1,6 @@
 #include "wine/paths.h"
 
 #include <dirent.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 
 #include "base/Ascii.h"
 #include "base/Errors.h"
+#include "posix/home.h"
 #include "posix/path.h"
 
 namespace {
@@ -207,11 +207,7 @@ ResolvedPath ResolvePosixPath(const std::string& path) {
 std::string WinePrefix() {
   std::string prefix = GetEnv("WINEPREFIX");
   if (prefix.empty()) {
-    std::string home = GetEnv("HOME");
-    if (home.empty()) {
-      const passwd* entry = getpwuid(getuid());
-      if (entry && entry->pw_dir) home = entry->pw_dir;
-    }
+    std::string home = HomeFolder();
     if (home.empty()) return "";
     prefix = Join(StripTrailingSlashes(home), ".wine");
   }
