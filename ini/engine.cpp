@@ -145,6 +145,7 @@ struct FileCopy {
   std::vector<Section> sections;  // in file order; [0] is the section ""
   FirstIndex section_names;       // section index by name
   FirstIndex keys;                // line offset by section index and key name
+  bool markless_utf8 = false;     // see IniEngine::SetMarklessUtf8
 };
 
 // The trimmed text of the line whose first non-blank character is at `begin`.
@@ -244,7 +245,7 @@ void IndexAll(FileCopy* s) {
 // Takes the file's bytes into the copy, in the encoding they tell.
 void Load(FileCopy* s, std::string raw) {
   std::size_t mark = 0;
-  s->encoding = DetectEncoding(raw, &mark);
+  s->encoding = DetectEncoding(raw, &mark, s->markless_utf8);
   s->file_size = raw.size();
   s->odd.clear();
   if (s->encoding == IniEncoding::kUtf16Le || s->encoding == IniEncoding::kUtf16Be) {
@@ -534,6 +535,37 @@ View Unquoted(View v) {
   return v.substr(0, kMaxValueLength);
 }
 
+// Whether `edit` would make the ANSI file of the copy read as UTF-8 (IniEngine::SetMarklessUtf8).
+// The edit's text and the bytes it replaces stand between ASCII bytes, so an edit without bytes
+// beyond ASCII leaves the file's reading as it is.
+bool BecomesUtf8(const FileCopy& s, const Edit& edit) {
+  if (!s.markless_utf8 || s.encoding != IniEncoding::kAnsi) return false;
+  auto beyond_ascii = [](std::string_view bytes) {
+    for (char c : bytes) {
+      if (static_cast<unsigned char>(c) >= 0x80) return true;
+    }
+    return false;
+  };
+  if (!beyond_ascii(edit.text) &&
+      !beyond_ascii(std::string_view(s.content).substr(edit.pos, edit.erase))) {
+    return false;
+  }
+  return IsUtf8BeyondAscii(Edited(s.content, edit));
+}
+
+// The 1-based number of the line that holds `offset`: one more than the line ends before it, a
+// line ending at CR, LF or CR LF.
+std::size_t LineNumberAt(const std::string& content, size_t offset) {
+  std::size_t line = 1;
+  for (size_t i = 0; i < offset && i < content.size(); ++i) {
+    if (content[i] == '\n' ||
+        (content[i] == '\r' && (i + 1 == content.size() || content[i + 1] != '\n'))) {
+      ++line;
+    }
+  }
+  return line;
+}
+
 }  // namespace
 
 struct IniEngine::Snapshot : FileCopy {};
@@ -592,6 +624,7 @@ bool IniEngine::Write(const std::string& file, const std::string& section, const
     }
     const FileStamp now = locked.stamp();
     FileCopy cleaned;
+    cleaned.markless_utf8 = s.markless_utf8;
     bool has_cleaned = false;
     if (!Catch(s, file, locked, now, stray, &cleaned, &has_cleaned)) return false;
     stray.active = false;
@@ -605,6 +638,24 @@ bool IniEngine::Write(const std::string& file, const std::string& section, const
     if (!change && !has_cleaned) return true;
     if (plan.content.size() - edit.erase + edit.text.size() > kMaxFileSize) return false;
     const bool in_bytes = !IsUtf16(s);
+
+    if (change && BecomesUtf8(plan, edit)) {
+      // The whole file in UTF-8 instead, its text converted from the code page with the item in
+      // it, so that it reads as it was meant.
+      std::string next = AnsiToText(Edited(plan.content, edit), code_page_);
+      if (next.size() > kMaxFileSize) return false;
+      WriteResult result = locked.Replace(next, now);
+      s.valid = false;
+      if (result == WriteResult::kFailed) return false;
+      if (result == WriteResult::kChanged) {
+        ++changes;
+        continue;
+      }
+      Load(&s, std::move(next));
+      s.valid = true;
+      Adopt(s, locked);
+      return true;
+    }
 
     if (!has_cleaned && edit.erase == 0 && edit.pos == s.content.size() && s.odd.empty()) {
       // An append: at the true end of the file, wherever another program may have put it since.
@@ -657,4 +708,42 @@ bool IniEngine::Write(const std::string& file, const std::string& section, const
   }
   s.valid = false;
   return false;
+}
+
+void IniEngine::SetMarklessUtf8(bool on) {
+  file_->markless_utf8 = on;
+  file_->valid = false;
+}
+
+IniEngine::Place IniEngine::Where(const std::string& file, const std::string& section,
+                                  const std::string& key) {
+  Place place;
+  if (!Refresh(*file_, file)) return place;
+  const FileCopy& s = *file_;
+  const std::string section_name = Text(s, Trim(CutAtNul(section)), code_page_);
+  const std::string key_name = Text(s, Trim(CutAtNul(key)), code_page_);
+  const std::uint32_t index = FindSection(s, section_name, HashNoCase(section_name, 0));
+  if (index == kNone) return place;
+  place.section_found = true;
+  place.section_line = LineNumberAt(s.content, s.sections[index].begin);
+  const std::uint32_t line_start = FindKey(s, index, key_name, HashKey(index, key_name));
+  if (line_start == kNone) return place;
+  place.key_found = true;
+  place.key_line = LineNumberAt(s.content, line_start);
+  return place;
+}
+
+std::vector<std::string> IniEngine::SectionNames(const std::string& file) {
+  std::vector<std::string> names;
+  if (!Refresh(*file_, file)) return names;
+  const FileCopy& s = *file_;
+  for (std::uint32_t index = 1; index < s.sections.size(); ++index) {
+    const std::string_view name = SectionNameAt(s, index);
+    if (s.encoding == IniEncoding::kAnsi && code_page_ != kUtf8CodePage) {
+      names.emplace_back(name);
+    } else {
+      names.push_back(UnitsToAnsi(TextToUnits(name, IsUtf16(s)), code_page_));
+    }
+  }
+  return names;
 }
