@@ -20,8 +20,17 @@ void WriteIniItem(const TIniItem& item) {
   }
 }
 
-void ReadIniItem(TIniItem& item) {
-  ProfileRead(item.FileName, item.Section, item.Key, &item.Value);
+bool ReadIniItem(TIniItem& item) {
+  return ProfileRead(item.FileName, item.Section, item.Key, &item.Value);
+}
+
+TIniPlace WhereIniItem(const TIniItem& item) {
+  const ProfilePlace place = ProfileWhere(item.FileName, item.Section, item.Key);
+  return TIniPlace{place.section_found, place.section_line, place.key_found, place.key_line};
+}
+
+std::vector<std::string> ReadIniSections(const std::string& fileName) {
+  return ProfileSections(fileName);
 }
 
 std::string IniNameForProgram(const std::string& programFile, char separator) {
