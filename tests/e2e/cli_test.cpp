@@ -93,8 +93,24 @@ TEST_P(Cli, LaterModeSwitchesWin) {
             kBanner + "1 entries saved to " + sb_->DefaultIni() + "\r\n");
   EXPECT_EQ(sb_->Run({"-EXPORT", "-?"}).out, kBanner + kUsage);
   EXPECT_EQ(sb_->Run({"-?", "/hlp"}).out, kBanner + kUsage + kLongHelp);
-  // Not switches of the tool: the statistics.
-  EXPECT_EQ(sb_->Run({"-Expo", "--exp", "export"}).out, kStats);
+}
+
+// An item that is no switch of the tool stops every mode with the usage line, before the registry
+// or any file is read: here there is no installation at all. -Bak has no work yet and is taken.
+TEST_P(Cli, UnknownParametersAreRefusedInEveryMode) {
+  const std::vector<std::vector<std::string>> runs = {{"-Imp", "-File=mine.ini"},
+                                                      {"-Imp", "mine.ini"},
+                                                      {"-Hlp", "-Expo"},
+                                                      {"--exp"},
+                                                      {"/?", "/Imp=x", "-Bogus"}};
+  for (const auto& args : runs) {
+    RunResult r = sb_->Run(args);
+    EXPECT_EQ(r.out, kBanner + "Unknown parameter " + args.back() + "\r\n" + kUsage);
+    EXPECT_EQ(r.code, 4) << args.back();
+  }
+  RunResult r = sb_->Run({"-hlp", "-Bak=old.ini", "-exp=abc"});
+  EXPECT_EQ(r.out, kBanner + kUsage + kLongHelp);
+  EXPECT_EQ(r.code, 0);
 }
 
 TEST_P(Cli, NotInstalled) {
@@ -257,9 +273,10 @@ TEST_P(Cli, ExchangeFileNames) {
   r = sb_->Run({"-exp", "-fil=" + sb_->AbsoluteName("my rules.ini")});
   EXPECT_EQ(r.out, kBanner + "3 entries saved to " + sb_->AbsoluteName("my rules.ini") + "\r\n");
   EXPECT_TRUE(IsRegular(host));
-  // A comma splits the argument, as on Windows.
+  // A comma splits the argument, as on Windows, and what follows it is no switch.
   r = sb_->Run({"-exp", "-fil=a,b.ini"});
-  EXPECT_EQ(r.out, kBanner + "3 entries saved to " + sb_->Shown("a") + "\r\n");
+  EXPECT_EQ(r.out, kBanner + "Unknown parameter b.ini\r\n" + kUsage);
+  EXPECT_EQ(r.code, 4);
   // "-Fil" without a value names the folder itself.
   r = sb_->Run({"-exp", "-fil"});
   EXPECT_EQ(r.out, kBanner);
