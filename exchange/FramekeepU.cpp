@@ -101,11 +101,6 @@ void WriteItem(TIniItem& item, const char* key, const std::string& value) {
   WriteIniItem(item);
 }
 
-void ReadItem(TIniItem& item, const char* key) {
-  item.Key = key;
-  ReadIniItem(item);
-}
-
 // Keeps a "Default" marker that the file holds; writes the number otherwise.
 void WriteSizeKey(TIniItem item, const char* keyName, std::uint16_t value) {
   item.Key = keyName;
@@ -113,23 +108,6 @@ void WriteSizeKey(TIniItem item, const char* keyName, std::uint16_t value) {
   if (IsDefaultMarker(item.Value)) return;
   item.Value = std::to_string(value);
   WriteIniItem(item);
-}
-
-std::int32_t ReadSizeKey(TIniItem item, const char* keyName, std::uint16_t defaultValue) {
-  item.Key = keyName;
-  ReadIniItem(item);
-  if (IsDefaultMarker(item.Value)) item.Value = std::to_string(defaultValue);
-  return TextToInt(item.Value);
-}
-
-template <std::size_t N>
-void ReadNameInto(TIniItem& item, const char* key, std::array<char, N>& field) {
-  ReadItem(item, key);
-  if (item.Value.size() > N) {
-    RaiseError(kConvertError, std::string(key) + " in section " + item.Section +
-                                  " is longer than " + std::to_string(N) + " characters");
-  }
-  SetFieldText(field, item.Value);
 }
 
 }  // namespace
@@ -250,18 +228,24 @@ std::string SearchMethodNameList() {
   return list;
 }
 
-std::int32_t ActionFromName(const std::string& text) {
-  for (std::int32_t code = 1; code <= 5; ++code) {
-    if (text == kActionNames[code - 1]) return code;
+bool ActionFromName(const std::string& text, std::int32_t* code) {
+  for (std::int32_t named = 1; named <= 5; ++named) {
+    if (ascii::EqualNoCase(text, kActionNames[named - 1])) {
+      *code = named;
+      return true;
+    }
   }
-  return 0;
+  return TryTextToInt(text, code);
 }
 
-std::int32_t SearchMethodFromName(const std::string& text) {
-  for (std::int32_t code = 0; code <= 2; ++code) {
-    if (text == kSearchMethodNames[code]) return code;
+bool SearchMethodFromName(const std::string& text, std::int32_t* code) {
+  for (std::int32_t named = 0; named <= 2; ++named) {
+    if (ascii::EqualNoCase(text, kSearchMethodNames[named])) {
+      *code = named;
+      return true;
+    }
   }
-  return 0;
+  return TryTextToInt(text, code);
 }
 
 bool IsDefaultMarker(const std::string& value) {
@@ -314,50 +298,199 @@ std::int32_t ExportToIni(const std::string& dataFileName, const std::string& ini
   return Targets.NumEntries;
 }
 
-std::int32_t ImportFromIni(const std::string& iniFileName, const std::string& dataFileName) {
+namespace {
+
+// The exchange file of an import. Every item it needs must be there, and a refusal says where,
+// as compilers do: "<file>:<line>: [<section>] <key>: <what is wrong>", the line being the key's,
+// or its section's when the key is missing.
+class ExchangeReader {
+ public:
+  explicit ExchangeReader(const std::string& fileName) : fileName_(fileName) {}
+
+  bool HasSection(const std::string& section) const {
+    return WhereIniItem(TIniItem{fileName_, section, "", ""}).SectionFound;
+  }
+
+  // Refuses a file without `section`: "<file>: [<section>] is missing<why>".
+  void NeedSection(const std::string& section, const std::string& why) const {
+    if (!HasSection(section)) {
+      RaiseError(kIniFileError, fileName_ + ": [" + section + "] is missing" + why);
+    }
+  }
+
+  // The value of `key`, false when it is missing.
+  bool Find(const std::string& section, const char* key, std::string* value) const {
+    TIniItem item{fileName_, section, key, ""};
+    if (!ReadIniItem(item)) return false;
+    *value = item.Value;
+    return true;
+  }
+
+  // The value of a key that must be there.
+  std::string Value(const std::string& section, const char* key) const {
+    std::string value;
+    if (!Find(section, key, &value)) RaiseError(kIniFileError, At(section, key) + " is missing");
+    return value;
+  }
+
+  [[noreturn]] void Refuse(const char* kind, const std::string& section, const char* key,
+                           const std::string& what) const {
+    RaiseError(kind, At(section, key) + ": " + what);
+  }
+
+  std::int32_t Integer(const std::string& section, const char* key,
+                       const std::string& value) const {
+    std::int32_t number = 0;
+    if (!TryTextToInt(value, &number)) Refuse(kConvertError, section, key, NotAnInteger(value));
+    return number;
+  }
+
+  // A position or size: -32768 to 65535, which its field keeps as the low 16 bits (-10 is 65526).
+  std::uint16_t Position(const std::string& section, const char* key,
+                         const std::string& value) const {
+    const std::int32_t number = Integer(section, key, value);
+    if (number < -32768 || number > 65535) {
+      Refuse(kConvertError, section, key, value + " is out of range (-32768 to 65535)");
+    }
+    return static_cast<std::uint16_t>(number);
+  }
+
+  // A name, which must fit its field of N bytes.
+  template <std::size_t N>
+  void NameInto(const std::string& section, const char* key, std::array<char, N>& field) const {
+    const std::string value = Value(section, key);
+    if (value.size() > N) {
+      Refuse(kConvertError, section, key,
+             "the name has " + std::to_string(value.size()) + " characters, more than the " +
+                 std::to_string(N) + " that fit");
+    }
+    SetFieldText(field, value);
+  }
+
+ private:
+  // "<file>:<line>: [<section>] <key>".
+  std::string At(const std::string& section, const char* key) const {
+    const TIniPlace place = WhereIniItem(TIniItem{fileName_, section, key, ""});
+    std::string at = fileName_;
+    if (place.KeyFound) {
+      at += ":" + std::to_string(place.KeyLine);
+    } else if (place.SectionFound) {
+      at += ":" + std::to_string(place.SectionLine);
+    }
+    return at + ": [" + section + "] " + key;
+  }
+
+  std::string fileName_;
+};
+
+// A default of the "Defaults" section, which only a marker needs.
+struct DefaultValue {
+  const char* key;
+  bool present = false;
+  std::uint16_t value = 0;
+};
+
+DefaultValue ReadDefault(const ExchangeReader& file, const char* key) {
+  DefaultValue result{key};
+  std::string text;
+  if (file.Find("Defaults", key, &text)) {
+    result.present = true;
+    result.value = file.Position("Defaults", key, text);
+  }
+  return result;
+}
+
+// A position or size of an entry; a "Default" marker takes the value of its default.
+std::uint32_t ReadSizeKey(const ExchangeReader& file, const std::string& section,
+                          const char* keyName, const DefaultValue& fallback) {
+  const std::string value = file.Value(section, keyName);
+  if (!IsDefaultMarker(value)) return file.Position(section, keyName, value);
+  if (!fallback.present) {
+    file.Refuse(kIniFileError, section, keyName,
+                value + " needs " + fallback.key + " in [Defaults], which is missing");
+  }
+  return fallback.value;
+}
+
+// The sections Entry<n> (n written as the import writes section names) with n >= `count`.
+std::vector<std::string> SectionsBeyond(const std::string& fileName, std::int32_t count) {
+  std::vector<std::string> beyond;
+  for (const std::string& name : ReadIniSections(fileName)) {
+    const std::string digits = name.size() > 5 ? name.substr(5) : std::string();
+    if (!ascii::EqualNoCase(name.substr(0, 5), "Entry") || digits.empty() || digits.size() > 10 ||
+        (digits[0] == '0' && digits.size() > 1) ||
+        digits.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoull(digits) < static_cast<unsigned long long>(count)) {
+      continue;
+    }
+    const bool listed = std::any_of(beyond.begin(), beyond.end(), [&](const std::string& other) {
+      return ascii::EqualNoCase(other, name);
+    });
+    if (!listed) beyond.push_back(name);
+  }
+  return beyond;
+}
+
+}  // namespace
+
+std::int32_t ImportFromIni(const std::string& iniFileName, const std::string& dataFileName,
+                           std::vector<std::string>* notLoaded) {
   CheckNotTheDataFile(iniFileName, dataFileName);
   Targets = typFile();
-  TIniItem item{iniFileName, "", "", ""};
+  const ExchangeReader file(iniFileName);
 
-  item.Section = "Header";
-  ReadItem(item, "Word1");
-  Targets.Word1 = static_cast<std::uint16_t>(TextToInt(item.Value));
-  ReadItem(item, "Word3");
-  Targets.Word3 = static_cast<std::uint16_t>(TextToInt(item.Value));
-  ReadItem(item, "NumEntries");
-  Targets.NumEntries = TextToInt(item.Value);
+  file.NeedSection("Header", ": this is no exchange file");
+  const std::int32_t word1 = file.Integer("Header", "Word1", file.Value("Header", "Word1"));
+  const std::int32_t word3 = file.Integer("Header", "Word3", file.Value("Header", "Word3"));
+  const std::string version =
+      "the version is " + std::to_string(word1) + "." + std::to_string(word3) + ", not 1.3";
+  if (word1 != 1) file.Refuse(kConvertError, "Header", "Word1", version);
+  if (word3 != 3) file.Refuse(kConvertError, "Header", "Word3", version);
+  Targets.Word1 = static_cast<std::uint16_t>(word1);
+  Targets.Word3 = static_cast<std::uint16_t>(word3);
+  const std::string count_text = file.Value("Header", "NumEntries");
+  Targets.NumEntries = file.Integer("Header", "NumEntries", count_text);
+  if (Targets.NumEntries < 0 || Targets.NumEntries >= kTooManyEntries) {
+    file.Refuse(kRangeError, "Header", "NumEntries",
+                count_text + " is out of range (0 to " + std::to_string(kTooManyEntries - 1) + ")");
+  }
   SizeEntries(Targets.NumEntries);
 
-  item.Section = "Defaults";
-  ReadItem(item, "DefaultPositionHorizontal");
-  Targets.DefaultPositionHorizontal = static_cast<std::uint16_t>(TextToInt(item.Value));
-  ReadItem(item, "DefaultPositionVertical");
-  Targets.DefaultPositionVertical = static_cast<std::uint16_t>(TextToInt(item.Value));
-  ReadItem(item, "DefaultSizeHorizontal");
-  Targets.DefaultSizeHorizontal = static_cast<std::uint16_t>(TextToInt(item.Value));
-  ReadItem(item, "DefaultSizeVertical");
-  Targets.DefaultSizeVertical = static_cast<std::uint16_t>(TextToInt(item.Value));
+  const DefaultValue defaults[] = {
+      ReadDefault(file, "DefaultPositionHorizontal"), ReadDefault(file, "DefaultPositionVertical"),
+      ReadDefault(file, "DefaultSizeHorizontal"), ReadDefault(file, "DefaultSizeVertical")};
+  Targets.DefaultPositionHorizontal = defaults[0].value;
+  Targets.DefaultPositionVertical = defaults[1].value;
+  Targets.DefaultSizeHorizontal = defaults[2].value;
+  Targets.DefaultSizeVertical = defaults[3].value;
 
+  const std::string count_note = " (NumEntries is " + std::to_string(Targets.NumEntries) + ")";
   for (std::size_t index = 0; index < Targets.Entries.size(); ++index) {
     typEntry& entry = Targets.Entries[index];
-    item.Section = "Entry" + std::to_string(index);
-    ReadNameInto(item, "WindowName", entry.WindowName);
-    ReadNameInto(item, "ClassName", entry.ClassName);
-    ReadItem(item, "Action");
-    entry.Action = ActionFromName(item.Value);
-    ReadItem(item, "SearchMethod");
-    entry.SearchMethod = SearchMethodFromName(item.Value);
-    ReadItem(item, "SetPosition");
-    entry.SetPosition = YNToBool(item.Value) ? 1 : 0;
-    auto low16 = [](std::int32_t v) { return static_cast<std::uint32_t>(v) & 0xFFFFu; };
-    entry.PositionHorizontal =
-        low16(ReadSizeKey(item, "PositionHorizontal", Targets.DefaultPositionHorizontal));
-    entry.PositionVertical =
-        low16(ReadSizeKey(item, "PositionVertical", Targets.DefaultPositionVertical));
-    entry.SizeHorizontal =
-        low16(ReadSizeKey(item, "SizeHorizontal", Targets.DefaultSizeHorizontal));
-    entry.SizeVertical = low16(ReadSizeKey(item, "SizeVertical", Targets.DefaultSizeVertical));
+    const std::string section = "Entry" + std::to_string(index);
+    file.NeedSection(section, count_note);
+    file.NameInto(section, "WindowName", entry.WindowName);
+    file.NameInto(section, "ClassName", entry.ClassName);
+    std::string value = file.Value(section, "Action");
+    if (!ActionFromName(value, &entry.Action)) {
+      file.Refuse(kConvertError, section, "Action",
+                  "'" + value + "' is not an action (" + ActionNameList() + ")");
+    }
+    value = file.Value(section, "SearchMethod");
+    if (!SearchMethodFromName(value, &entry.SearchMethod)) {
+      file.Refuse(kConvertError, section, "SearchMethod",
+                  "'" + value + "' is not a search method (" + SearchMethodNameList() + ")");
+    }
+    value = file.Value(section, "SetPosition");
+    if (!TryYNToBool(value, &entry.SetPosition)) {
+      file.Refuse(kConvertError, section, "SetPosition", "'" + value + "' is neither Y nor N");
+    }
+    entry.PositionHorizontal = ReadSizeKey(file, section, "PositionHorizontal", defaults[0]);
+    entry.PositionVertical = ReadSizeKey(file, section, "PositionVertical", defaults[1]);
+    entry.SizeHorizontal = ReadSizeKey(file, section, "SizeHorizontal", defaults[2]);
+    entry.SizeVertical = ReadSizeKey(file, section, "SizeVertical", defaults[3]);
   }
+  if (notLoaded != nullptr) *notLoaded = SectionsBeyond(iniFileName, Targets.NumEntries);
   SaveTargets(dataFileName);
   return Targets.NumEntries;
 }
