@@ -537,7 +537,8 @@ View Unquoted(View v) {
 
 // Whether `edit` would make the ANSI file of the copy read as UTF-8 (IniEngine::SetMarklessUtf8).
 // The edit's text and the bytes it replaces stand between ASCII bytes, so an edit without bytes
-// beyond ASCII leaves the file's reading as it is.
+// beyond ASCII leaves the file's reading as it is, and a text that is no UTF-8 by itself keeps
+// the file from being UTF-8; only the rest needs a look at the whole file.
 bool BecomesUtf8(const FileCopy& s, const Edit& edit) {
   if (!s.markless_utf8 || s.encoding != IniEncoding::kAnsi) return false;
   auto beyond_ascii = [](std::string_view bytes) {
@@ -546,10 +547,11 @@ bool BecomesUtf8(const FileCopy& s, const Edit& edit) {
     }
     return false;
   };
-  if (!beyond_ascii(edit.text) &&
-      !beyond_ascii(std::string_view(s.content).substr(edit.pos, edit.erase))) {
+  const bool text_beyond = beyond_ascii(edit.text);
+  if (!text_beyond && !beyond_ascii(std::string_view(s.content).substr(edit.pos, edit.erase))) {
     return false;
   }
+  if (text_beyond && !IsUtf8BeyondAscii(edit.text)) return false;
   return IsUtf8BeyondAscii(Edited(s.content, edit));
 }
 
