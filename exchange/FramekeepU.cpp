@@ -300,67 +300,63 @@ std::int32_t ExportToIni(const std::string& dataFileName, const std::string& ini
 
 namespace {
 
-// The exchange file of an import. Every item it needs must be there, and a refusal says where,
-// as compilers do: "<file>:<line>: [<section>] <key>: <what is wrong>", the line being the key's,
-// or its section's when the key is missing.
+// The exchange file of an import, read one section after the other. Every item it needs must be
+// there, and a refusal says where, as compilers do: "<file>:<line>: [<section>] <key>: <what is
+// wrong>", the line being the key's, or its section's when the key is missing. Lines are counted
+// only for a refusal.
 class ExchangeReader {
  public:
   explicit ExchangeReader(const std::string& fileName) : fileName_(fileName) {}
 
-  bool HasSection(const std::string& section) const {
-    return WhereIniItem(TIniItem{fileName_, section, "", ""}).SectionFound;
-  }
-
-  // Refuses a file without `section`: "<file>: [<section>] is missing<why>".
-  void NeedSection(const std::string& section, const std::string& why) const {
-    if (!HasSection(section)) {
-      RaiseError(kIniFileError, fileName_ + ": [" + section + "] is missing" + why);
-    }
+  // The section of the reads that follow, and what a refusal of its absence adds.
+  void Enter(const std::string& section, const std::string& whyNeeded) {
+    section_ = section;
+    whyNeeded_ = whyNeeded;
   }
 
   // The value of `key`, false when it is missing.
-  bool Find(const std::string& section, const char* key, std::string* value) const {
-    TIniItem item{fileName_, section, key, ""};
+  bool Find(const char* key, std::string* value) const {
+    TIniItem item{fileName_, section_, key, ""};
     if (!ReadIniItem(item)) return false;
     *value = item.Value;
     return true;
   }
 
-  // The value of a key that must be there.
-  std::string Value(const std::string& section, const char* key) const {
+  // The value of a key that must be there, in a section that must be there.
+  std::string Value(const char* key) const {
     std::string value;
-    if (!Find(section, key, &value)) RaiseError(kIniFileError, At(section, key) + " is missing");
-    return value;
+    if (Find(key, &value)) return value;
+    if (!WhereIniItem(TIniItem{fileName_, section_, key, ""}).SectionFound) {
+      RaiseError(kIniFileError, fileName_ + ": [" + section_ + "] is missing" + whyNeeded_);
+    }
+    RaiseError(kIniFileError, At(key) + " is missing");
   }
 
-  [[noreturn]] void Refuse(const char* kind, const std::string& section, const char* key,
-                           const std::string& what) const {
-    RaiseError(kind, At(section, key) + ": " + what);
+  [[noreturn]] void Refuse(const char* kind, const char* key, const std::string& what) const {
+    RaiseError(kind, At(key) + ": " + what);
   }
 
-  std::int32_t Integer(const std::string& section, const char* key,
-                       const std::string& value) const {
+  std::int32_t Integer(const char* key, const std::string& value) const {
     std::int32_t number = 0;
-    if (!TryTextToInt(value, &number)) Refuse(kConvertError, section, key, NotAnInteger(value));
+    if (!TryTextToInt(value, &number)) Refuse(kConvertError, key, NotAnInteger(value));
     return number;
   }
 
   // A position or size: -32768 to 65535, which its field keeps as the low 16 bits (-10 is 65526).
-  std::uint16_t Position(const std::string& section, const char* key,
-                         const std::string& value) const {
-    const std::int32_t number = Integer(section, key, value);
+  std::uint16_t Position(const char* key, const std::string& value) const {
+    const std::int32_t number = Integer(key, value);
     if (number < -32768 || number > 65535) {
-      Refuse(kConvertError, section, key, value + " is out of range (-32768 to 65535)");
+      Refuse(kConvertError, key, value + " is out of range (-32768 to 65535)");
     }
     return static_cast<std::uint16_t>(number);
   }
 
   // A name, which must fit its field of N bytes.
   template <std::size_t N>
-  void NameInto(const std::string& section, const char* key, std::array<char, N>& field) const {
-    const std::string value = Value(section, key);
+  void NameInto(const char* key, std::array<char, N>& field) const {
+    const std::string value = Value(key);
     if (value.size() > N) {
-      Refuse(kConvertError, section, key,
+      Refuse(kConvertError, key,
              "the name has " + std::to_string(value.size()) + " characters, more than the " +
                  std::to_string(N) + " that fit");
     }
@@ -369,18 +365,20 @@ class ExchangeReader {
 
  private:
   // "<file>:<line>: [<section>] <key>".
-  std::string At(const std::string& section, const char* key) const {
-    const TIniPlace place = WhereIniItem(TIniItem{fileName_, section, key, ""});
+  std::string At(const char* key) const {
+    const TIniPlace place = WhereIniItem(TIniItem{fileName_, section_, key, ""});
     std::string at = fileName_;
     if (place.KeyFound) {
       at += ":" + std::to_string(place.KeyLine);
     } else if (place.SectionFound) {
       at += ":" + std::to_string(place.SectionLine);
     }
-    return at + ": [" + section + "] " + key;
+    return at + ": [" + section_ + "] " + key;
   }
 
   std::string fileName_;
+  std::string section_;
+  std::string whyNeeded_;
 };
 
 // A default of the "Defaults" section, which only a marker needs.
@@ -393,20 +391,20 @@ struct DefaultValue {
 DefaultValue ReadDefault(const ExchangeReader& file, const char* key) {
   DefaultValue result{key};
   std::string text;
-  if (file.Find("Defaults", key, &text)) {
+  if (file.Find(key, &text)) {
     result.present = true;
-    result.value = file.Position("Defaults", key, text);
+    result.value = file.Position(key, text);
   }
   return result;
 }
 
 // A position or size of an entry; a "Default" marker takes the value of its default.
-std::uint32_t ReadSizeKey(const ExchangeReader& file, const std::string& section,
-                          const char* keyName, const DefaultValue& fallback) {
-  const std::string value = file.Value(section, keyName);
-  if (!IsDefaultMarker(value)) return file.Position(section, keyName, value);
+std::uint32_t ReadSizeKey(const ExchangeReader& file, const char* keyName,
+                          const DefaultValue& fallback) {
+  const std::string value = file.Value(keyName);
+  if (!IsDefaultMarker(value)) return file.Position(keyName, value);
   if (!fallback.present) {
-    file.Refuse(kIniFileError, section, keyName,
+    file.Refuse(kIniFileError, keyName,
                 value + " needs " + fallback.key + " in [Defaults], which is missing");
   }
   return fallback.value;
@@ -437,25 +435,26 @@ std::int32_t ImportFromIni(const std::string& iniFileName, const std::string& da
                            std::vector<std::string>* notLoaded) {
   CheckNotTheDataFile(iniFileName, dataFileName);
   Targets = typFile();
-  const ExchangeReader file(iniFileName);
+  ExchangeReader file(iniFileName);
 
-  file.NeedSection("Header", ": this is no exchange file");
-  const std::int32_t word1 = file.Integer("Header", "Word1", file.Value("Header", "Word1"));
-  const std::int32_t word3 = file.Integer("Header", "Word3", file.Value("Header", "Word3"));
+  file.Enter("Header", ": this is no exchange file");
+  const std::int32_t word1 = file.Integer("Word1", file.Value("Word1"));
+  const std::int32_t word3 = file.Integer("Word3", file.Value("Word3"));
   const std::string version =
       "the version is " + std::to_string(word1) + "." + std::to_string(word3) + ", not 1.3";
-  if (word1 != 1) file.Refuse(kConvertError, "Header", "Word1", version);
-  if (word3 != 3) file.Refuse(kConvertError, "Header", "Word3", version);
+  if (word1 != 1) file.Refuse(kConvertError, "Word1", version);
+  if (word3 != 3) file.Refuse(kConvertError, "Word3", version);
   Targets.Word1 = static_cast<std::uint16_t>(word1);
   Targets.Word3 = static_cast<std::uint16_t>(word3);
-  const std::string count_text = file.Value("Header", "NumEntries");
-  Targets.NumEntries = file.Integer("Header", "NumEntries", count_text);
+  const std::string count_text = file.Value("NumEntries");
+  Targets.NumEntries = file.Integer("NumEntries", count_text);
   if (Targets.NumEntries < 0 || Targets.NumEntries >= kTooManyEntries) {
-    file.Refuse(kRangeError, "Header", "NumEntries",
+    file.Refuse(kRangeError, "NumEntries",
                 count_text + " is out of range (0 to " + std::to_string(kTooManyEntries - 1) + ")");
   }
   SizeEntries(Targets.NumEntries);
 
+  file.Enter("Defaults", "");
   const DefaultValue defaults[] = {
       ReadDefault(file, "DefaultPositionHorizontal"), ReadDefault(file, "DefaultPositionVertical"),
       ReadDefault(file, "DefaultSizeHorizontal"), ReadDefault(file, "DefaultSizeVertical")};
@@ -467,28 +466,27 @@ std::int32_t ImportFromIni(const std::string& iniFileName, const std::string& da
   const std::string count_note = " (NumEntries is " + std::to_string(Targets.NumEntries) + ")";
   for (std::size_t index = 0; index < Targets.Entries.size(); ++index) {
     typEntry& entry = Targets.Entries[index];
-    const std::string section = "Entry" + std::to_string(index);
-    file.NeedSection(section, count_note);
-    file.NameInto(section, "WindowName", entry.WindowName);
-    file.NameInto(section, "ClassName", entry.ClassName);
-    std::string value = file.Value(section, "Action");
+    file.Enter("Entry" + std::to_string(index), count_note);
+    file.NameInto("WindowName", entry.WindowName);
+    file.NameInto("ClassName", entry.ClassName);
+    std::string value = file.Value("Action");
     if (!ActionFromName(value, &entry.Action)) {
-      file.Refuse(kConvertError, section, "Action",
+      file.Refuse(kConvertError, "Action",
                   "'" + value + "' is not an action (" + ActionNameList() + ")");
     }
-    value = file.Value(section, "SearchMethod");
+    value = file.Value("SearchMethod");
     if (!SearchMethodFromName(value, &entry.SearchMethod)) {
-      file.Refuse(kConvertError, section, "SearchMethod",
+      file.Refuse(kConvertError, "SearchMethod",
                   "'" + value + "' is not a search method (" + SearchMethodNameList() + ")");
     }
-    value = file.Value(section, "SetPosition");
+    value = file.Value("SetPosition");
     if (!TryYNToBool(value, &entry.SetPosition)) {
-      file.Refuse(kConvertError, section, "SetPosition", "'" + value + "' is neither Y nor N");
+      file.Refuse(kConvertError, "SetPosition", "'" + value + "' is neither Y nor N");
     }
-    entry.PositionHorizontal = ReadSizeKey(file, section, "PositionHorizontal", defaults[0]);
-    entry.PositionVertical = ReadSizeKey(file, section, "PositionVertical", defaults[1]);
-    entry.SizeHorizontal = ReadSizeKey(file, section, "SizeHorizontal", defaults[2]);
-    entry.SizeVertical = ReadSizeKey(file, section, "SizeVertical", defaults[3]);
+    entry.PositionHorizontal = ReadSizeKey(file, "PositionHorizontal", defaults[0]);
+    entry.PositionVertical = ReadSizeKey(file, "PositionVertical", defaults[1]);
+    entry.SizeHorizontal = ReadSizeKey(file, "SizeHorizontal", defaults[2]);
+    entry.SizeVertical = ReadSizeKey(file, "SizeVertical", defaults[3]);
   }
   if (notLoaded != nullptr) *notLoaded = SectionsBeyond(iniFileName, Targets.NumEntries);
   SaveTargets(dataFileName);
