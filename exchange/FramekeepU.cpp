@@ -410,17 +410,26 @@ std::uint32_t ReadSizeKey(const ExchangeReader& file, const char* keyName,
   return fallback.value;
 }
 
-// The sections Entry<n> (n written as the import writes section names) with n >= `count`.
+// Whether `name` is the section of an entry at or beyond `count`: "Entry" in any letter case,
+// then the index as the import writes it (decimal, no leading zeros).
+bool IsEntryBeyond(const std::string& name, std::int32_t count) {
+  if (name.size() <= 5 || name.size() > 15 || !ascii::EqualNoCase(name.substr(0, 5), "Entry") ||
+      (name[5] == '0' && name.size() > 6)) {
+    return false;
+  }
+  std::int64_t index = 0;
+  for (std::size_t i = 5; i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') return false;
+    index = index * 10 + (name[i] - '0');
+  }
+  return index >= count;
+}
+
+// The sections of the entries at or beyond `count`, in file order, each once.
 std::vector<std::string> SectionsBeyond(const std::string& fileName, std::int32_t count) {
   std::vector<std::string> beyond;
   for (const std::string& name : ReadIniSections(fileName)) {
-    const std::string digits = name.size() > 5 ? name.substr(5) : std::string();
-    if (!ascii::EqualNoCase(name.substr(0, 5), "Entry") || digits.empty() || digits.size() > 10 ||
-        (digits[0] == '0' && digits.size() > 1) ||
-        digits.find_first_not_of("0123456789") != std::string::npos ||
-        std::stoull(digits) < static_cast<unsigned long long>(count)) {
-      continue;
-    }
+    if (!IsEntryBeyond(name, count)) continue;
     const bool listed = std::any_of(beyond.begin(), beyond.end(), [&](const std::string& other) {
       return ascii::EqualNoCase(other, name);
     });
