@@ -1,5 +1,8 @@
 #include "app/Commands.h"
 
+#include <string>
+#include <vector>
+
 #include "app/Console.h"
 #include "app/Stop.h"
 #include "exchange/FramekeepU.h"
@@ -23,6 +26,11 @@ void DoImport(const std::string& fileName, const std::string& dataFileName,
     WriteLine("Cannot overwrite Framekeep's file while Framekeep is running!");
     StopWith(kExitProductRunning);
   }
-  std::int32_t count = ImportFromIni(fileName, dataFileName);
+  std::vector<std::string> notLoaded;
+  std::int32_t count = ImportFromIni(fileName, dataFileName, &notLoaded);
   WriteLine(std::to_string(count) + " entries loaded from " + fileName + ".");
+  if (notLoaded.empty()) return;
+  std::string list;
+  for (const std::string& section : notLoaded) list += (list.empty() ? "[" : ", [") + section + "]";
+  WriteLine("  Not loaded: " + list + " (beyond NumEntries " + std::to_string(count) + ")");
 }

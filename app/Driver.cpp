@@ -1,5 +1,8 @@
 #include "app/Driver.h"
 
+#include <string>
+#include <vector>
+
 #include "app/Commands.h"
 #include "app/Console.h"
 #include "app/Stop.h"
@@ -41,6 +44,17 @@ void ParseCommandLine() {
   } else {
     ExchangeFileName = DefaultIniName();
   }
+}
+
+void CheckParameters() {
+  // "Bak" has no work yet, and is taken as it always was.
+  static const std::vector<std::string> kKnown = {"exp", "export", "imp", "import",
+                                                  "fil", "?",      "hlp", "bak"};
+  std::string item;
+  if (!FindUnknownItem(kKnown, &item)) return;
+  WriteLine("Unknown parameter " + item);
+  ShowUsage();
+  StopWith(kExitUnknownParameter);
 }
 
 void ShowBanner() {
@@ -104,6 +118,7 @@ void ShowStats() {
 void RunProgram() {
   ParseCommandLine();
   ShowBanner();
+  CheckParameters();
   switch (TheRunMode) {
     case rmStats:
       ShowStats();

@@ -22,6 +22,9 @@ extern std::string DataFileName;
 extern std::string VersionState;
 
 void ParseCommandLine();
+// Stops the run with the usage line when the command line holds an item that is no switch of the
+// tool.
+void CheckParameters();
 void ShowBanner();
 void ShowUsage();
 void ShowLongHelp();

@@ -6,6 +6,7 @@ enum ExitCode : int {
   kExitNotInstalled = 1,
   kExitIncompatible = 2,
   kExitInputMissing = 3,
+  kExitUnknownParameter = 4,
   kExitProductRunning = 5,
 };
 

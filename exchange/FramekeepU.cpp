@@ -101,11 +101,6 @@ void WriteItem(TIniItem& item, const char* key, const std::string& value) {
   WriteIniItem(item);
 }
 
-void ReadItem(TIniItem& item, const char* key) {
-  item.Key = key;
-  ReadIniItem(item);
-}
-
 // Keeps a "Default" marker that the file holds; writes the number otherwise.
 void WriteSizeKey(TIniItem item, const char* keyName, std::uint16_t value) {
   item.Key = keyName;
@@ -113,23 +108,6 @@ void WriteSizeKey(TIniItem item, const char* keyName, std::uint16_t value) {
   if (IsDefaultMarker(item.Value)) return;
   item.Value = std::to_string(value);
   WriteIniItem(item);
-}
-
-std::int32_t ReadSizeKey(TIniItem item, const char* keyName, std::uint16_t defaultValue) {
-  item.Key = keyName;
-  ReadIniItem(item);
-  if (IsDefaultMarker(item.Value)) item.Value = std::to_string(defaultValue);
-  return TextToInt(item.Value);
-}
-
-template <std::size_t N>
-void ReadNameInto(TIniItem& item, const char* key, std::array<char, N>& field) {
-  ReadItem(item, key);
-  if (item.Value.size() > N) {
-    RaiseError(kConvertError, std::string(key) + " in section " + item.Section +
-                                  " is longer than " + std::to_string(N) + " characters");
-  }
-  SetFieldText(field, item.Value);
 }
 
 }  // namespace
@@ -250,18 +228,24 @@ std::string SearchMethodNameList() {
   return list;
 }
 
-std::int32_t ActionFromName(const std::string& text) {
-  for (std::int32_t code = 1; code <= 5; ++code) {
-    if (text == kActionNames[code - 1]) return code;
+bool ActionFromName(const std::string& text, std::int32_t* code) {
+  for (std::int32_t named = 1; named <= 5; ++named) {
+    if (ascii::EqualNoCase(text, kActionNames[named - 1])) {
+      *code = named;
+      return true;
+    }
   }
-  return 0;
+  return TryTextToInt(text, code);
 }
 
-std::int32_t SearchMethodFromName(const std::string& text) {
-  for (std::int32_t code = 0; code <= 2; ++code) {
-    if (text == kSearchMethodNames[code]) return code;
+bool SearchMethodFromName(const std::string& text, std::int32_t* code) {
+  for (std::int32_t named = 0; named <= 2; ++named) {
+    if (ascii::EqualNoCase(text, kSearchMethodNames[named])) {
+      *code = named;
+      return true;
+    }
   }
-  return 0;
+  return TryTextToInt(text, code);
 }
 
 bool IsDefaultMarker(const std::string& value) {
@@ -314,50 +298,206 @@ std::int32_t ExportToIni(const std::string& dataFileName, const std::string& ini
   return Targets.NumEntries;
 }
 
-std::int32_t ImportFromIni(const std::string& iniFileName, const std::string& dataFileName) {
+namespace {
+
+// The exchange file of an import, read one section after the other. Every item it needs must be
+// there, and a refusal says where, as compilers do: "<file>:<line>: [<section>] <key>: <what is
+// wrong>", the line being the key's, or its section's when the key is missing. Lines are counted
+// only for a refusal.
+class ExchangeReader {
+ public:
+  explicit ExchangeReader(const std::string& fileName) : fileName_(fileName) {}
+
+  // The section of the reads that follow, and what a refusal of its absence adds.
+  void Enter(const std::string& section, const std::string& whyNeeded) {
+    section_ = section;
+    whyNeeded_ = whyNeeded;
+  }
+
+  // The value of `key`, false when it is missing.
+  bool Find(const char* key, std::string* value) const {
+    TIniItem item{fileName_, section_, key, ""};
+    if (!ReadIniItem(item)) return false;
+    *value = item.Value;
+    return true;
+  }
+
+  // The value of a key that must be there, in a section that must be there.
+  std::string Value(const char* key) const {
+    std::string value;
+    if (Find(key, &value)) return value;
+    if (!WhereIniItem(TIniItem{fileName_, section_, key, ""}).SectionFound) {
+      RaiseError(kIniFileError, fileName_ + ": [" + section_ + "] is missing" + whyNeeded_);
+    }
+    RaiseError(kIniFileError, At(key) + " is missing");
+  }
+
+  [[noreturn]] void Refuse(const char* kind, const char* key, const std::string& what) const {
+    RaiseError(kind, At(key) + ": " + what);
+  }
+
+  std::int32_t Integer(const char* key, const std::string& value) const {
+    std::int32_t number = 0;
+    if (!TryTextToInt(value, &number)) Refuse(kConvertError, key, NotAnInteger(value));
+    return number;
+  }
+
+  // A position or size: -32768 to 65535, which its field keeps as the low 16 bits (-10 is 65526).
+  std::uint16_t Position(const char* key, const std::string& value) const {
+    const std::int32_t number = Integer(key, value);
+    if (number < -32768 || number > 65535) {
+      Refuse(kConvertError, key, value + " is out of range (-32768 to 65535)");
+    }
+    return static_cast<std::uint16_t>(number);
+  }
+
+  // A name, which must fit its field of N bytes.
+  template <std::size_t N>
+  void NameInto(const char* key, std::array<char, N>& field) const {
+    const std::string value = Value(key);
+    if (value.size() > N) {
+      Refuse(kConvertError, key,
+             "the name has " + std::to_string(value.size()) + " characters, more than the " +
+                 std::to_string(N) + " that fit");
+    }
+    SetFieldText(field, value);
+  }
+
+ private:
+  // "<file>:<line>: [<section>] <key>".
+  std::string At(const char* key) const {
+    const TIniPlace place = WhereIniItem(TIniItem{fileName_, section_, key, ""});
+    std::string at = fileName_;
+    if (place.KeyFound) {
+      at += ":" + std::to_string(place.KeyLine);
+    } else if (place.SectionFound) {
+      at += ":" + std::to_string(place.SectionLine);
+    }
+    return at + ": [" + section_ + "] " + key;
+  }
+
+  std::string fileName_;
+  std::string section_;
+  std::string whyNeeded_;
+};
+
+// A default of the "Defaults" section, which only a marker needs.
+struct DefaultValue {
+  const char* key;
+  bool present = false;
+  std::uint16_t value = 0;
+};
+
+DefaultValue ReadDefault(const ExchangeReader& file, const char* key) {
+  DefaultValue result{key};
+  std::string text;
+  if (file.Find(key, &text)) {
+    result.present = true;
+    result.value = file.Position(key, text);
+  }
+  return result;
+}
+
+// A position or size of an entry; a "Default" marker takes the value of its default.
+std::uint32_t ReadSizeKey(const ExchangeReader& file, const char* keyName,
+                          const DefaultValue& fallback) {
+  const std::string value = file.Value(keyName);
+  if (!IsDefaultMarker(value)) return file.Position(keyName, value);
+  if (!fallback.present) {
+    file.Refuse(kIniFileError, keyName,
+                value + " needs " + fallback.key + " in [Defaults], which is missing");
+  }
+  return fallback.value;
+}
+
+// Whether `name` is the section of an entry at or beyond `count`: "Entry" in any letter case,
+// then the index as the import writes it (decimal, no leading zeros).
+bool IsEntryBeyond(const std::string& name, std::int32_t count) {
+  if (name.size() <= 5 || name.size() > 15 || !ascii::EqualNoCase(name.substr(0, 5), "Entry") ||
+      (name[5] == '0' && name.size() > 6)) {
+    return false;
+  }
+  std::int64_t index = 0;
+  for (std::size_t i = 5; i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') return false;
+    index = index * 10 + (name[i] - '0');
+  }
+  return index >= count;
+}
+
+// The sections of the entries at or beyond `count`, in file order, each once.
+std::vector<std::string> SectionsBeyond(const std::string& fileName, std::int32_t count) {
+  std::vector<std::string> beyond;
+  for (const std::string& name : ReadIniSections(fileName)) {
+    if (!IsEntryBeyond(name, count)) continue;
+    const bool listed = std::any_of(beyond.begin(), beyond.end(), [&](const std::string& other) {
+      return ascii::EqualNoCase(other, name);
+    });
+    if (!listed) beyond.push_back(name);
+  }
+  return beyond;
+}
+
+}  // namespace
+
+std::int32_t ImportFromIni(const std::string& iniFileName, const std::string& dataFileName,
+                           std::vector<std::string>* notLoaded) {
   CheckNotTheDataFile(iniFileName, dataFileName);
   Targets = typFile();
-  TIniItem item{iniFileName, "", "", ""};
+  ExchangeReader file(iniFileName);
 
-  item.Section = "Header";
-  ReadItem(item, "Word1");
-  Targets.Word1 = static_cast<std::uint16_t>(TextToInt(item.Value));
-  ReadItem(item, "Word3");
-  Targets.Word3 = static_cast<std::uint16_t>(TextToInt(item.Value));
-  ReadItem(item, "NumEntries");
-  Targets.NumEntries = TextToInt(item.Value);
+  file.Enter("Header", ": this is no exchange file");
+  const std::int32_t word1 = file.Integer("Word1", file.Value("Word1"));
+  const std::int32_t word3 = file.Integer("Word3", file.Value("Word3"));
+  const std::string version =
+      "the version is " + std::to_string(word1) + "." + std::to_string(word3) + ", not 1.3";
+  if (word1 != 1) file.Refuse(kConvertError, "Word1", version);
+  if (word3 != 3) file.Refuse(kConvertError, "Word3", version);
+  Targets.Word1 = static_cast<std::uint16_t>(word1);
+  Targets.Word3 = static_cast<std::uint16_t>(word3);
+  const std::string count_text = file.Value("NumEntries");
+  Targets.NumEntries = file.Integer("NumEntries", count_text);
+  if (Targets.NumEntries < 0 || Targets.NumEntries >= kTooManyEntries) {
+    file.Refuse(kRangeError, "NumEntries",
+                count_text + " is out of range (0 to " + std::to_string(kTooManyEntries - 1) + ")");
+  }
   SizeEntries(Targets.NumEntries);
 
-  item.Section = "Defaults";
-  ReadItem(item, "DefaultPositionHorizontal");
-  Targets.DefaultPositionHorizontal = static_cast<std::uint16_t>(TextToInt(item.Value));
-  ReadItem(item, "DefaultPositionVertical");
-  Targets.DefaultPositionVertical = static_cast<std::uint16_t>(TextToInt(item.Value));
-  ReadItem(item, "DefaultSizeHorizontal");
-  Targets.DefaultSizeHorizontal = static_cast<std::uint16_t>(TextToInt(item.Value));
-  ReadItem(item, "DefaultSizeVertical");
-  Targets.DefaultSizeVertical = static_cast<std::uint16_t>(TextToInt(item.Value));
+  file.Enter("Defaults", "");
+  const DefaultValue defaults[] = {
+      ReadDefault(file, "DefaultPositionHorizontal"), ReadDefault(file, "DefaultPositionVertical"),
+      ReadDefault(file, "DefaultSizeHorizontal"), ReadDefault(file, "DefaultSizeVertical")};
+  Targets.DefaultPositionHorizontal = defaults[0].value;
+  Targets.DefaultPositionVertical = defaults[1].value;
+  Targets.DefaultSizeHorizontal = defaults[2].value;
+  Targets.DefaultSizeVertical = defaults[3].value;
 
+  const std::string count_note = " (NumEntries is " + std::to_string(Targets.NumEntries) + ")";
   for (std::size_t index = 0; index < Targets.Entries.size(); ++index) {
     typEntry& entry = Targets.Entries[index];
-    item.Section = "Entry" + std::to_string(index);
-    ReadNameInto(item, "WindowName", entry.WindowName);
-    ReadNameInto(item, "ClassName", entry.ClassName);
-    ReadItem(item, "Action");
-    entry.Action = ActionFromName(item.Value);
-    ReadItem(item, "SearchMethod");
-    entry.SearchMethod = SearchMethodFromName(item.Value);
-    ReadItem(item, "SetPosition");
-    entry.SetPosition = YNToBool(item.Value) ? 1 : 0;
-    auto low16 = [](std::int32_t v) { return static_cast<std::uint32_t>(v) & 0xFFFFu; };
-    entry.PositionHorizontal =
-        low16(ReadSizeKey(item, "PositionHorizontal", Targets.DefaultPositionHorizontal));
-    entry.PositionVertical =
-        low16(ReadSizeKey(item, "PositionVertical", Targets.DefaultPositionVertical));
-    entry.SizeHorizontal =
-        low16(ReadSizeKey(item, "SizeHorizontal", Targets.DefaultSizeHorizontal));
-    entry.SizeVertical = low16(ReadSizeKey(item, "SizeVertical", Targets.DefaultSizeVertical));
+    file.Enter("Entry" + std::to_string(index), count_note);
+    file.NameInto("WindowName", entry.WindowName);
+    file.NameInto("ClassName", entry.ClassName);
+    std::string value = file.Value("Action");
+    if (!ActionFromName(value, &entry.Action)) {
+      file.Refuse(kConvertError, "Action",
+                  "'" + value + "' is not an action (" + ActionNameList() + ")");
+    }
+    value = file.Value("SearchMethod");
+    if (!SearchMethodFromName(value, &entry.SearchMethod)) {
+      file.Refuse(kConvertError, "SearchMethod",
+                  "'" + value + "' is not a search method (" + SearchMethodNameList() + ")");
+    }
+    value = file.Value("SetPosition");
+    if (!TryYNToBool(value, &entry.SetPosition)) {
+      file.Refuse(kConvertError, "SetPosition", "'" + value + "' is neither Y nor N");
+    }
+    entry.PositionHorizontal = ReadSizeKey(file, "PositionHorizontal", defaults[0]);
+    entry.PositionVertical = ReadSizeKey(file, "PositionVertical", defaults[1]);
+    entry.SizeHorizontal = ReadSizeKey(file, "SizeHorizontal", defaults[2]);
+    entry.SizeVertical = ReadSizeKey(file, "SizeVertical", defaults[3]);
   }
+  if (notLoaded != nullptr) *notLoaded = SectionsBeyond(iniFileName, Targets.NumEntries);
   SaveTargets(dataFileName);
   return Targets.NumEntries;
 }

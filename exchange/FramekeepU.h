@@ -64,14 +64,21 @@ std::string ActionName(std::int32_t code);
 std::string SearchMethodName(std::int32_t code);
 std::string ActionNameList();
 std::string SearchMethodNameList();
-// The code whose text equals `text` exactly; 0 when none does.
-std::int32_t ActionFromName(const std::string& text);
-std::int32_t SearchMethodFromName(const std::string& text);
+// The code that `text` gives: a name in any ASCII letter case, or a number in the forms that
+// TextToInt takes (the export writes a code without a name as its number); false for anything
+// else.
+bool ActionFromName(const std::string& text, std::int32_t* code);
+bool SearchMethodFromName(const std::string& text, std::int32_t* code);
 
 // True when the value contains "Default" in any letter case.
 bool IsDefaultMarker(const std::string& value);
 
 // Exports the data file into the INI file; answers the number of entries.
 std::int32_t ExportToIni(const std::string& dataFileName, const std::string& iniFileName);
-// Imports the INI file into the data file; answers the number of entries.
-std::int32_t ImportFromIni(const std::string& iniFileName, const std::string& dataFileName);
+// Imports the INI file into the data file; answers the number of entries. Every item is read
+// from the file and checked against its field before the data file is written; a refusal names
+// the file, the line, the section and the key. `notLoaded`, when given, gets the names of the
+// file's sections Entry<n> with n at or beyond NumEntries, which the import leaves alone, in file
+// order.
+std::int32_t ImportFromIni(const std::string& iniFileName, const std::string& dataFileName,
+                           std::vector<std::string>* notLoaded = nullptr);

@@ -90,7 +90,7 @@ void Document::IndexAll() {
 
 void Document::Load(std::string raw) {
   std::size_t mark_size = 0;
-  encoding = DetectEncoding(raw, &mark_size);
+  encoding = DetectEncoding(raw, &mark_size, markless_utf8);
   file_size = raw.size();
   odd.clear();
   if (IsUtf16()) {
@@ -123,6 +123,17 @@ void Document::Follow(std::string raw) {
   } else {
     Load(std::move(raw));
   }
+}
+
+std::size_t Document::LineOf(std::size_t offset) const {
+  std::size_t line = 1;
+  for (std::size_t i = 0; i < offset && i < content.size(); ++i) {
+    if (content[i] == '\n' ||
+        (content[i] == '\r' && (i + 1 == content.size() || content[i + 1] != '\n'))) {
+      ++line;
+    }
+  }
+  return line;
 }
 
 }  // namespace ini

@@ -40,6 +40,8 @@ struct Document {
   std::vector<Section> sections;  // in file order; [0] is the section ""
   NameIndex section_names;        // section number by name
   NameIndex keys;                 // line offset by section number and key name
+  // Whether a file without a mark that is valid UTF-8 beyond ASCII reads as UTF-8 (ini/text.h).
+  bool markless_utf8 = false;
 
   // Takes the file's bytes, in the encoding they tell, and indexes them.
   void Load(std::string raw);
@@ -72,6 +74,9 @@ struct Document {
   void Follow(std::string raw);
 
   std::string_view SectionNameAt(std::uint32_t index) const;
+
+  // The 1-based number of the line that holds `offset`, a line ending at CR, LF or CR LF.
+  std::size_t LineOf(std::size_t offset) const;
 };
 
 }  // namespace ini

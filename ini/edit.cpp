@@ -134,6 +134,25 @@ std::string Edited(const std::string& c, const Edit& edit) {
   return next;
 }
 
+// The edit's text and the bytes it replaces stand between ASCII bytes, so an edit without bytes
+// beyond ASCII leaves the file's reading as it is, and a text that is no UTF-8 by itself keeps the
+// file from being UTF-8; only the rest needs a look at the whole file.
+bool BecomesUtf8(const Document& doc, const Edit& edit) {
+  if (!doc.markless_utf8 || doc.encoding != IniEncoding::kAnsi) return false;
+  auto beyond_ascii = [](std::string_view bytes) {
+    for (char c : bytes) {
+      if (static_cast<unsigned char>(c) >= 0x80) return true;
+    }
+    return false;
+  };
+  const bool text_beyond = beyond_ascii(edit.text);
+  if (!text_beyond && !beyond_ascii(std::string_view(doc.content).substr(edit.pos, edit.erase))) {
+    return false;
+  }
+  if (text_beyond && !IsUtf8BeyondAscii(edit.text)) return false;
+  return IsUtf8BeyondAscii(Edited(doc.content, edit));
+}
+
 void TookInPlace(Document* doc, const Edit& edit) {
   doc->content.replace(edit.pos, edit.erase, edit.text);
   ReindexIfItBecameASection(doc, edit.pos);

@@ -41,6 +41,9 @@ bool PlanEdit(const Document& doc, std::string_view section, std::string_view ke
 // The text with `edit` applied.
 std::string Edited(const std::string& content, const Edit& edit);
 
+// Whether `edit` would make the ANSI file of the text read as UTF-8 (Document::markless_utf8).
+bool BecomesUtf8(const Document& doc, const Edit& edit);
+
 // The text after `edit` was written in place (the same number of bytes).
 void TookInPlace(Document* doc, const Edit& edit);
 

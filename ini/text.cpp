@@ -92,7 +92,44 @@ std::uint32_t DecodeWindowsUtf8(unsigned char lead, std::string_view text, std::
 
 }  // namespace
 
-IniEncoding DetectEncoding(std::string_view bytes, std::size_t* mark) {
+bool IsUtf8BeyondAscii(std::string_view text) {
+  bool beyond = false;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t length = 0;
+    std::uint32_t least = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+      least = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      least = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      least = 0x10000;
+    } else {
+      return false;
+    }
+    if (text.size() - i < length) return false;
+    std::uint32_t c = lead & (0x7Fu >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      const unsigned char next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      c = c << 6 | (next & 0x3Fu);
+    }
+    if (c < least || c > 0x10FFFF || IsSurrogate(c)) return false;
+    beyond = true;
+    i += length;
+  }
+  return beyond;
+}
+
+IniEncoding DetectEncoding(std::string_view bytes, std::size_t* mark, bool markless_utf8) {
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
     *mark = 3;
     return IniEncoding::kUtf8;
@@ -106,7 +143,7 @@ IniEncoding DetectEncoding(std::string_view bytes, std::size_t* mark) {
     return IniEncoding::kUtf16Be;
   }
   *mark = 0;
-  return IniEncoding::kAnsi;
+  return markless_utf8 && IsUtf8BeyondAscii(bytes) ? IniEncoding::kUtf8 : IniEncoding::kAnsi;
 }
 
 std::string Utf16ToText(std::string_view bytes, bool big_endian) {

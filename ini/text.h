@@ -13,8 +13,15 @@
 
 enum class IniEncoding { kAnsi, kUtf8, kUtf16Le, kUtf16Be };
 
-// The encoding of a file that begins with `bytes`, and the size of its byte-order mark.
-IniEncoding DetectEncoding(std::string_view bytes, std::size_t* mark);
+// The encoding of a file that begins with `bytes`, and the size of its byte-order mark. With
+// `markless_utf8` (`bytes` then being the whole file), a file without a mark that is valid UTF-8
+// as a whole and holds a character beyond ASCII is UTF-8 too, with a mark of 0 bytes: what an
+// editor saves as "UTF-8" without a mark.
+IniEncoding DetectEncoding(std::string_view bytes, std::size_t* mark, bool markless_utf8 = false);
+
+// Whether `text` is valid UTF-8 (shortest forms, no surrogates, nothing beyond U+10FFFF) and holds
+// at least one character beyond ASCII.
+bool IsUtf8BeyondAscii(std::string_view text);
 
 // The UTF-16 text `bytes` (after the mark; an odd last byte is no part of it) as UTF-8, a lone
 // surrogate in the three bytes that UTF-8 would give it.

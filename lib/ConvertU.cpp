@@ -7,6 +7,13 @@ std::string BoolToYN(std::int32_t flag) { return flag != 0 ? "Y" : "N"; }
 
 std::int32_t YNToBool(const std::string& text) { return ascii::Upper(text) == "Y" ? 1 : 0; }
 
+bool TryYNToBool(const std::string& text, std::int32_t* flag) {
+  const std::string upper = ascii::Upper(text);
+  if (upper != "Y" && upper != "N") return false;
+  *flag = upper == "Y" ? 1 : 0;
+  return true;
+}
+
 std::string IntToText(std::int32_t value) { return std::to_string(value); }
 
 namespace {
@@ -61,10 +68,12 @@ bool TryTextToInt(const std::string& text, std::int32_t* value) {
   return true;
 }
 
+std::string NotAnInteger(const std::string& text) {
+  return "'" + text + "' is not a valid integer value";
+}
+
 std::int32_t TextToInt(const std::string& text) {
   std::int32_t value = 0;
-  if (!TryTextToInt(text, &value)) {
-    RaiseError(kConvertError, "'" + text + "' is not a valid integer value");
-  }
+  if (!TryTextToInt(text, &value)) RaiseError(kConvertError, NotAnInteger(text));
   return value;
 }

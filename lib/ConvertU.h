@@ -10,6 +10,9 @@ std::string BoolToYN(std::int32_t flag);
 // 1 exactly when the text, ASCII letters upper-cased, is "Y"; else 0.
 std::int32_t YNToBool(const std::string& text);
 
+// "Y" or "N" in either letter case as 1 or 0; false for any other text.
+bool TryYNToBool(const std::string& text, std::int32_t* flag);
+
 // Decimal, with a leading "-" for negative values.
 std::string IntToText(std::int32_t value);
 
@@ -22,3 +25,6 @@ std::int32_t TextToInt(const std::string& text);
 
 // The same rules; false instead of the raise.
 bool TryTextToInt(const std::string& text, std::int32_t* value);
+
+// The message of a text that is no integer: "'<text>' is not a valid integer value".
+std::string NotAnInteger(const std::string& text);

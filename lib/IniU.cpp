@@ -8,9 +8,14 @@ namespace {
 
 std::string g_default_ini_name;
 
-// The run's INI items: one copy of the exchange file for the whole run.
+// The run's INI items: one copy of the exchange file for the whole run. A file that an editor
+// saved as UTF-8 without a byte-order mark reads as the editor meant it.
 IniItems& Items() {
-  static IniItems items;
+  static IniItems& items = *[] {
+    static IniItems made;
+    made.SetMarklessUtf8(true);
+    return &made;
+  }();
   return items;
 }
 
@@ -26,8 +31,17 @@ void WriteIniItem(const TIniItem& item) {
   }
 }
 
-void ReadIniItem(TIniItem& item) {
-  Items().Read(item.FileName, item.Section, item.Key, &item.Value);
+bool ReadIniItem(TIniItem& item) {
+  return Items().Read(item.FileName, item.Section, item.Key, &item.Value);
+}
+
+TIniPlace WhereIniItem(const TIniItem& item) {
+  const IniItems::Place place = Items().Where(item.FileName, item.Section, item.Key);
+  return TIniPlace{place.section_found, place.section_line, place.key_found, place.key_line};
+}
+
+std::vector<std::string> ReadIniSections(const std::string& fileName) {
+  return Items().SectionNames(fileName);
 }
 
 std::string IniNameForProgram(const std::string& programFile, char separator) {

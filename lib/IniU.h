@@ -2,7 +2,9 @@
 // file name.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 struct TIniItem {
   std::string FileName;
@@ -16,8 +18,22 @@ struct TIniItem {
 // line break is refused the same way, before the file is touched.
 void WriteIniItem(const TIniItem& item);
 
-// Sets item.Value to the stored value, or leaves it unchanged when absent.
-void ReadIniItem(TIniItem& item);
+// Sets item.Value to the stored value, or leaves it unchanged when absent; true when it was
+// there.
+bool ReadIniItem(TIniItem& item);
+
+// Where an item stands in its file, for messages: whether the file has its section and its key
+// there, and the 1-based numbers of their lines.
+struct TIniPlace {
+  bool SectionFound = false;
+  std::size_t SectionLine = 0;
+  bool KeyFound = false;
+  std::size_t KeyLine = 0;
+};
+TIniPlace WhereIniItem(const TIniItem& item);
+
+// The names of the file's sections, in file order; none when it cannot be read.
+std::vector<std::string> ReadIniSections(const std::string& fileName);
 
 // The default exchange-file name for a program file: a three-letter extension
 // replaced by "INI", or ".INI" appended to a name without one.

@@ -1,10 +1,14 @@
 #include "lib/ParmU.h"
 
+#include <algorithm>
+
 #include "base/Ascii.h"
 
 namespace {
 
 std::vector<std::string> g_switch_list;
+// The items as they were typed, before the switches were lower-cased.
+std::vector<std::string> g_typed_items;
 
 bool IsBlank(char c) { return ascii::IsSpaceOrControl(c); }
 
@@ -72,6 +76,7 @@ std::vector<std::string> SplitCommandLine(const std::string& command_line) {
 
 void InitParmU(const std::string& commandLine) {
   g_switch_list = SplitCommandLine(commandLine);
+  g_typed_items = g_switch_list;
   for (std::string& item : g_switch_list) {
     if (!IsSwitch(item)) continue;
     std::size_t eq = item.find('=');
@@ -83,7 +88,10 @@ void InitParmU(const std::string& commandLine) {
   }
 }
 
-void FinalParmU() { g_switch_list.clear(); }
+void FinalParmU() {
+  g_switch_list.clear();
+  g_typed_items.clear();
+}
 
 const std::vector<std::string>& SwitchList() { return g_switch_list; }
 
@@ -109,4 +117,20 @@ void SwitchValue(const std::string& name, std::string& value) {
   if (item == nullptr) return;
   std::size_t eq = item->find('=');
   value = eq == std::string::npos ? std::string() : item->substr(eq + 1);
+}
+
+bool FindUnknownItem(const std::vector<std::string>& known, std::string* item) {
+  for (std::size_t i = 1; i < g_switch_list.size(); ++i) {
+    const std::string& listed = g_switch_list[i];
+    if (listed.empty()) continue;
+    const bool is_known =
+        IsSwitch(listed) && std::any_of(known.begin(), known.end(), [&](const std::string& name) {
+          return LowerAscii(SwitchName(listed)) == LowerAscii(name);
+        });
+    if (!is_known) {
+      *item = g_typed_items[i];
+      return true;
+    }
+  }
+  return false;
 }

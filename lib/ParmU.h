@@ -24,3 +24,7 @@ bool FindSwitch(const std::string& name);
 // Sets `value` to the text behind "=" of the first switch named `name`
 // (empty when it has no "="); leaves it unchanged when there is none.
 void SwitchValue(const std::string& name, std::string& value);
+
+// The first item after the program's own path that is neither empty nor a switch named in
+// `known` (names compared as FindSwitch compares them), as it was typed; false when there is none.
+bool FindUnknownItem(const std::vector<std::string>& known, std::string* item);

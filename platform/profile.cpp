@@ -195,6 +195,7 @@ bool IniItems::Write(const std::string& file, const std::string& section, const 
     }
     const FileStamp now = locked.stamp();
     ini::Document cleaned;
+    cleaned.markless_utf8 = s.doc.markless_utf8;
     bool has_cleaned = false;
     if (!Catch(s, file, locked, now, stray, &cleaned, &has_cleaned)) return false;
     stray.active = false;
@@ -207,6 +208,24 @@ bool IniItems::Write(const std::string& file, const std::string& section, const 
         ini::PlanEdit(plan, section_text, key_text, Text(plan, ansi_value, code_page_), &edit);
     if (!change && !has_cleaned) return true;
     if (plan.content.size() - edit.erase + edit.text.size() > ini::kMaxFileSize) return false;
+
+    if (change && ini::BecomesUtf8(plan, edit)) {
+      // The whole file in UTF-8 instead, its text converted from the code page with the item in
+      // it, so that it reads as it was meant.
+      std::string next = AnsiToText(ini::Edited(plan.content, edit), code_page_);
+      if (next.size() > ini::kMaxFileSize) return false;
+      WriteResult result = locked.Replace(next, now);
+      s.valid = false;
+      if (result == WriteResult::kFailed) return false;
+      if (result == WriteResult::kChanged) {
+        ++changes;
+        continue;
+      }
+      s.doc.Load(std::move(next));
+      s.valid = true;
+      Adopt(s, locked);
+      return true;
+    }
 
     if (!has_cleaned && edit.IsAppendTo(s.doc)) {
       // An append: at the true end of the file, wherever another program may have put it since.
@@ -255,4 +274,42 @@ bool IniItems::Write(const std::string& file, const std::string& section, const 
   }
   s.valid = false;
   return false;
+}
+
+void IniItems::SetMarklessUtf8(bool on) {
+  copy_->doc.markless_utf8 = on;
+  copy_->valid = false;
+}
+
+IniItems::Place IniItems::Where(const std::string& file, const std::string& section,
+                                const std::string& key) {
+  Place place;
+  if (!Refresh(*copy_, file)) return place;
+  const ini::Document& doc = copy_->doc;
+  const std::string section_name = Text(doc, ini::Trim(ini::CutAtNul(section)), code_page_);
+  const std::string key_name = Text(doc, ini::Trim(ini::CutAtNul(key)), code_page_);
+  const std::uint32_t index = doc.FindSection(section_name);
+  if (index == ini::kNone) return place;
+  place.section_found = true;
+  place.section_line = doc.LineOf(doc.sections[index].begin);
+  const std::uint32_t line_start = doc.FindKey(index, key_name);
+  if (line_start == ini::kNone) return place;
+  place.key_found = true;
+  place.key_line = doc.LineOf(line_start);
+  return place;
+}
+
+std::vector<std::string> IniItems::SectionNames(const std::string& file) {
+  std::vector<std::string> names;
+  if (!Refresh(*copy_, file)) return names;
+  const ini::Document& doc = copy_->doc;
+  for (std::uint32_t index = 1; index < doc.sections.size(); ++index) {
+    const std::string_view name = doc.SectionNameAt(index);
+    if (doc.encoding == IniEncoding::kAnsi && code_page_ != kUtf8CodePage) {
+      names.emplace_back(name);
+    } else {
+      names.push_back(UnitsToAnsi(TextToUnits(name, doc.IsUtf16()), code_page_));
+    }
+  }
+  return names;
 }

@@ -10,8 +10,10 @@
 // differs, so an edit by another program is always seen.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 class IniItems {
  public:
@@ -41,6 +43,29 @@ class IniItems {
   // what another program appended meanwhile is carried over.
   bool Write(const std::string& file, const std::string& section, const std::string& key,
              const std::string& value);
+
+  // With `on`, a file without a byte-order mark that is valid UTF-8 as a whole and holds a
+  // character beyond ASCII reads as UTF-8, as an editor that saves "UTF-8" without a mark means it
+  // (the profile functions read it as ANSI); and a write that would make an ANSI file read so,
+  // through the bytes of its item, writes the whole file as UTF-8 instead, without a mark, so that
+  // every read gives back what was written. Off until set.
+  void SetMarklessUtf8(bool on);
+
+  // Where an item stands, for messages: whether the file has its section and the key in it (the
+  // first of each, matched as Read matches them; a key line without '=' counts), and the 1-based
+  // numbers of their lines, a line ending at CR, LF or CR LF. Nothing is found in a file that
+  // cannot be read.
+  struct Place {
+    bool section_found = false;
+    std::size_t section_line = 0;
+    bool key_found = false;
+    std::size_t key_line = 0;
+  };
+  Place Where(const std::string& file, const std::string& section, const std::string& key);
+
+  // The names of the file's sections in file order, each as often as it stands there, in the
+  // 8-bit text that Read gives values in; none for a file that cannot be read.
+  std::vector<std::string> SectionNames(const std::string& file);
 
   struct Copy;  // the file as last seen
 

@@ -76,4 +76,26 @@ TEST(Switches, EmptyItemsAreNotSwitches) {
   FinalParmU();
 }
 
+// The items that are no switch of the tool, as typed; empty items and the program's path are
+// never looked at.
+TEST(Switches, UnknownItemsAsTyped) {
+  const std::vector<std::string> known = {"exp", "imp", "Fil", "?", "bak"};
+  const std::pair<const char*, const char*> cases[] = {
+      {"/usr/bin/kx -EXP /? -fil=A.INI -Bak=x , \"\" -exp=abc", ""},
+      {"kx -Imp -File=Mine.ini", "-File=Mine.ini"},
+      {"kx -Imp Mine.ini", "Mine.ini"},
+      {"kx -Fil=a,b.ini", "b.ini"},
+      {"kx --exp -Expo", "--exp"},
+      {"kx -", "-"},
+      {"kx /", "/"},
+  };
+  for (const auto& [line, unknown] : cases) {
+    InitParmU(line);
+    std::string item = "none";
+    EXPECT_EQ(FindUnknownItem(known, &item), *unknown != '\0') << line;
+    EXPECT_EQ(item, *unknown ? unknown : "none") << line;
+  }
+  FinalParmU();
+}
+
 }  // namespace

@@ -50,6 +50,26 @@ TEST(IniText, TheByteOrderMarkTellsTheEncoding) {
   }
 }
 
+// Without a mark, a file is UTF-8 only when asked, valid UTF-8 as a whole, and beyond ASCII.
+TEST(IniText, MarklessUtf8IsValidUtf8BeyondAscii) {
+  struct Case {
+    std::string bytes;
+    bool utf8;
+  } cases[] = {
+      {"k=Caf\xC3\xA9", true}, {"\xF0\x9F\x98\x80", true}, {"plain ASCII", false},
+      {"Caf\xE9", false},      {"\xC3\xA9 \xE9", false},   {"\xC3", false},
+      {"\xC0\x80", false},     {"\xED\xA0\x80", false},    {"\xF4\x90\x80\x80", false},
+  };
+  for (const Case& c : cases) {
+    std::size_t mark = 99;
+    EXPECT_EQ(DetectEncoding(c.bytes, &mark, true),
+              c.utf8 ? IniEncoding::kUtf8 : IniEncoding::kAnsi)
+        << c.bytes;
+    EXPECT_EQ(mark, 0u);
+    EXPECT_EQ(DetectEncoding(c.bytes, &mark), IniEncoding::kAnsi) << c.bytes;
+  }
+}
+
 // A character that the code page cannot hold becomes Windows' best fit, else "?" for each UTF-16
 // code unit it takes.
 TEST(IniText, CharactersBeyondTheCodePageBecomeWindowsBestFits) {

@@ -188,6 +188,57 @@ TEST_F(IniItemsTest, Utf8ByteOrderMarkIsSkippedAndKept) {
   EXPECT_EQ(Read("S", "k"), "1");
 }
 
+// Where an item stands, for the messages of an import: lines end at CR, LF or CR LF, and a key
+// line without '=' is found.
+TEST_F(IniItemsTest, WhereGivesTheLinesOfSectionAndKey) {
+  Put("top=0\n[A]\r\na=1\n\n[B]\rb=2\r\n\r\nc\n\r[b]\nd=4\n");
+  struct Case {
+    const char* section;
+    const char* key;
+    std::size_t section_line;  // 0: not found
+    std::size_t key_line;
+  } cases[] = {{"a", "A", 2, 3}, {"B", "b", 5, 6}, {"b", "C", 5, 8},
+               {"B", "d", 5, 0}, {"Z", "a", 0, 0}, {"", "top", 1, 1}};
+  for (const Case& c : cases) {
+    const IniItems::Place place = engine_->Where(file_, c.section, c.key);
+    EXPECT_EQ(place.section_found ? place.section_line : 0, c.section_line) << c.section << c.key;
+    EXPECT_EQ(place.key_found ? place.key_line : 0, c.key_line) << c.section << c.key;
+  }
+  EXPECT_EQ(engine_->SectionNames(file_), (std::vector<std::string>{"A", "B", "b"}));
+  EXPECT_FALSE(engine_->Where((dir_ / "none.ini").string(), "A", "a").section_found);
+}
+
+// An editor's UTF-8 without a byte-order mark, when the engine is asked to read it: its names and
+// values come in the code page, and writes keep it UTF-8. A write whose bytes would make an ANSI
+// file read so writes the whole file in UTF-8 instead, so that it reads back as written; ANSI
+// that is no UTF-8 stays as it is.
+TEST_F(IniItemsTest, MarklessUtf8ReadsAndStaysAsWritten) {
+  auto fresh = [this] {
+    engine_ = std::make_unique<IniItems>(1252);
+    engine_->SetMarklessUtf8(true);
+  };
+  fresh();
+  const std::string cafe = "[Caf\xC3\xA9]\r\nk=M\xC3\xBC\r\n";
+  Put(cafe);
+  EXPECT_EQ(Read("Caf\xE9", "k"), "M\xFC");
+  EXPECT_EQ(engine_->SectionNames(file_), std::vector<std::string>{"Caf\xE9"});
+  std::string value;
+  EXPECT_TRUE(IniItems(1252).Read(file_, "Caf\xC3\xA9", "k", &value));  // not asked: bytes
+  EXPECT_EQ(value, "M\xC3\xBC");
+  ASSERT_TRUE(Write("Caf\xE9", "n", "\xE9"));
+  EXPECT_EQ(Get(), cafe + "n=\xC3\xA9\r\n");
+
+  Put("; \xE9t\xE9\r\n[S]\r\n");
+  ASSERT_TRUE(Write("S", "k", "\xC3\xA9"));
+  EXPECT_EQ(Get(), "; \xE9t\xE9\r\n[S]\r\nk=\xC3\xA9\r\n");
+
+  Put("[S]\r\nk=v\r\n");
+  ASSERT_TRUE(Write("S", "k", "\xC3\xA9"));
+  EXPECT_EQ(Get(), "[S]\r\nk=\xC3\x83\xC2\xA9\r\n");
+  fresh();
+  EXPECT_EQ(Read("S", "k"), "\xC3\xA9");
+}
+
 // ---- Writing ----
 
 // A value given to a key line without '=' continues that line: the rest of it is no line of its

@@ -152,7 +152,8 @@ TEST_F(Faults, UnusualExchangeFiles) {
   WriteFileBytes(sb_.ProgramDir() + "/junk.ini", junk);
   std::string before = sb_.ReadData();
   r = sb_.Run({"-imp", "-fil=junk.ini"});
-  EXPECT_EQ(Report(r), "EConvertError: '' is not a valid integer value.");
+  EXPECT_EQ(Report(r), "EIniFileException: " + sb_.ProgramDir() +
+                           "/junk.ini: [Header] is missing: this is no exchange file.");
   EXPECT_EQ(sb_.ReadData(), before);
 }
 
