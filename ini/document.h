@@ -68,12 +68,28 @@ struct Document {
   // lines belong to the last indexed section until a section line comes.
   void IndexLines(std::size_t from, std::size_t to);
 
-  // Takes in `raw`, the file as it is now, when it is the same file as before: a file that only
-  // grew behind the text's last whole line (another program appended) is indexed from there,
-  // anything else afresh.
+  // Takes in `raw`, the file as it is now. When it is the text with whole key lines put in at one
+  // place, or one key line's value changed (what another run's write of an item makes), and maybe
+  // more lines behind the text's last whole line (what another program appends), the index
+  // follows the change; anything else is indexed afresh.
   void Follow(std::string raw);
 
+ private:
+  // The line end of the text's first line, which added lines get.
+  void DetectLineEnd();
+  // Follow's cases of a change at `at`, the start of the first line that differs: whole key
+  // lines put in there; the value of the key line there changed. *matched is the size of the
+  // text that `raw` holds, behind which are appended lines.
+  bool FollowInsertion(std::string& raw, std::size_t at, std::size_t* matched);
+  bool FollowValue(std::string& raw, std::size_t at, std::size_t common, std::size_t* matched);
+
+ public:
   std::string_view SectionNameAt(std::uint32_t index) const;
+  // The section whose lines `offset` is among (lines put in at the start of a section's header
+  // line belong to the section before it).
+  std::uint32_t SectionAt(std::size_t offset) const;
+  // Moves every offset from `from` on by `delta` bytes.
+  void Shift(std::size_t from, std::int64_t delta);
 
   // The 1-based number of the line that holds `offset`, a line ending at CR, LF or CR LF.
   std::size_t LineOf(std::size_t offset) const;

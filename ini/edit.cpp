@@ -84,14 +84,8 @@ bool ShiftIndex(Document* doc, const Edit& edit) {
                           IsSectionLine(added, &name))) {
     return false;
   }
-  const std::uint32_t from = static_cast<std::uint32_t>(edit.pos);
-  const std::uint32_t delta = static_cast<std::uint32_t>(edit.text.size() - edit.erase);
-  for (std::size_t i = 0; i < doc->sections.size(); ++i) {
-    Section& section = doc->sections[i];
-    if (i > 0 && section.begin >= from) section.begin += delta;
-    if (section.last_entry != kNone && section.last_entry >= from) section.last_entry += delta;
-  }
-  doc->keys.Shift(from, delta);
+  doc->Shift(edit.pos,
+             static_cast<std::int64_t>(edit.text.size()) - static_cast<std::int64_t>(edit.erase));
   if (edit.adds_lines) {
     const std::uint32_t offset =
         static_cast<std::uint32_t>(edit.pos + (added.data() - edit.text.data()));

@@ -86,43 +86,55 @@ bool ReadWholeFile(const std::string& path, std::string* content, FileStamp* sta
 }
 
 struct LockedFile::Parts {
-  Fd fd;
   std::string path;
+  Fd file;                // open for appending: a write goes to the file's true end
+  struct stat opened {};  // the file when it was locked
+  bool written = false;   // since then
+  struct stat after {};   // after this run's append, when that is all that changed
+  bool after_known = false;
   Fd folder;                                  // of the file replaced
-  std::unique_ptr<PosixReplace> replacement;  // whose new file holds the lock once renamed
-  bool replaced = false;                      // then it is the file
+  std::unique_ptr<PosixReplace> replacement;  // of a Replace
+  int fd() const { return file.get(); }
 };
 
 LockedFile::~LockedFile() { delete parts_; }
 
 namespace {
 
-// The turn at the file `path`, opened for appending: a write goes to the file's true end,
-// wherever another program may have put it meanwhile. A missing file is made.
+// The turn at the file, opened for appending: a write goes to the file's true end, wherever
+// another program may have put it meanwhile; a missing file is made. Another run may replace the
+// file while this one waits for the lock; then the file that the name leads to now is opened.
+// Where the file has one name, a file that the name no longer leads to has none: its count of
+// links tells, with no look at the name.
 class IniTurnFiles : public TurnFiles {
  public:
-  IniTurnFiles(const std::string& path, Fd* fd) : path_(path), fd_(*fd) {}
+  IniTurnFiles(const std::string& path, Fd* file, struct stat* opened)
+      : path_(path), file_(*file), opened_(*opened) {}
 
   int Open() override {
-    fd_.Reset(Io().OpenAt(AT_FDCWD, path_.c_str(),
-                          O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
-    if (!fd_.ok() || Io().Stat(fd_.get(), &held_) != 0) return InOutCodeFromErrno(errno);
-    return S_ISREG(held_.st_mode) ? 0 : kAccessDenied;
+    file_.Reset(Io().OpenAt(AT_FDCWD, path_.c_str(),
+                            O_RDWR | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666));
+    return file_.ok() ? 0 : InOutCodeFromErrno(errno);
   }
   int Lock(bool exclusive) override {
-    return Io().Lock(fd_.get(), exclusive ? LOCK_EX : LOCK_SH) == 0 ? 0 : InOutCodeFromErrno(errno);
+    if (Io().Lock(file_.get(), exclusive ? LOCK_EX : LOCK_SH) != 0 ||
+        Io().Stat(file_.get(), &opened_) != 0) {
+      return InOutCodeFromErrno(errno);
+    }
+    return S_ISREG(opened_.st_mode) ? 0 : kAccessDenied;
   }
   bool NameLeadsToOpen() override {
+    if (opened_.st_nlink == 1) return true;
     struct stat named;
-    return stat(path_.c_str(), &named) == 0 && named.st_dev == held_.st_dev &&
-           named.st_ino == held_.st_ino;
+    return opened_.st_nlink > 1 && stat(path_.c_str(), &named) == 0 &&
+           named.st_dev == opened_.st_dev && named.st_ino == opened_.st_ino;
   }
-  void Close() override { fd_.Reset(); }
+  void Close() override { file_.Reset(); }
 
  private:
   const std::string& path_;
-  Fd& fd_;
-  struct stat held_ {};
+  Fd& file_;
+  struct stat& opened_;
 };
 
 }  // namespace
@@ -130,17 +142,21 @@ class IniTurnFiles : public TurnFiles {
 WriteResult LockedFile::Open(const std::string& path) {
   delete parts_;
   parts_ = new Parts;
-  parts_->path = path;
-  IniTurnFiles turns(path, &parts_->fd);
+  Parts& p = *parts_;
+  p.path = path;
+  IniTurnFiles turns(path, &p.file, &p.opened);
   return TakeTurn(turns, true) == 0 ? WriteResult::kDone : WriteResult::kFailed;
 }
 
 FileStamp LockedFile::stamp() const {
-  return StampOf(parts_->replaced ? parts_->replacement->NewFile() : parts_->fd.get());
+  const Parts& p = *parts_;
+  if (!p.written) return ToStamp(p.opened);
+  if (p.after_known) return ToStamp(p.after);
+  return StampOf(p.fd());
 }
 
 bool LockedFile::Read(std::uint64_t offset, std::uint64_t size, std::string* bytes) const {
-  return ReadAt(parts_->fd.get(), offset, size, bytes);
+  return ReadAt(parts_->fd(), offset, size, bytes);
 }
 
 namespace {
@@ -159,9 +175,20 @@ bool WriteInPlace(int fd, std::string_view bytes, std::uint64_t offset) {
 }  // namespace
 
 WriteResult LockedFile::Append(std::string_view bytes, std::uint64_t* at) {
-  const int fd = parts_->fd.get();
+  Parts& p = *parts_;
+  const int fd = p.fd();
+  p.written = true;
   std::size_t written = 0;
   const bool ok = WriteAllAt(fd, bytes, -1, &written);
+  // The file after the write tells where it landed: at the end the file had when it was locked,
+  // unless another program appended meanwhile; only then is the position asked for.
+  const std::uint64_t before = static_cast<std::uint64_t>(p.opened.st_size);
+  if (ok && Io().Stat(fd, &p.after) == 0 &&
+      static_cast<std::uint64_t>(p.after.st_size) == before + written) {
+    p.after_known = true;
+    *at = before;
+    return WriteResult::kDone;
+  }
   const off_t end = lseek(fd, 0, SEEK_CUR);
   *at = static_cast<std::uint64_t>(end) - written;
   if (ok) return WriteResult::kDone;
@@ -178,7 +205,8 @@ WriteResult LockedFile::Append(std::string_view bytes, std::uint64_t* at) {
 }
 
 WriteResult LockedFile::Overwrite(std::uint64_t offset, std::string_view bytes) {
-  return WriteInPlace(parts_->fd.get(), bytes, offset) ? WriteResult::kDone : WriteResult::kFailed;
+  parts_->written = true;
+  return WriteInPlace(parts_->fd(), bytes, offset) ? WriteResult::kDone : WriteResult::kFailed;
 }
 
 namespace {
@@ -196,7 +224,7 @@ WriteResult LockedFile::Replace(std::string_view contents, const FileStamp& expe
   Parts& p = *parts_;
   PosixOldFile old;
   old.exists = true;
-  old.fd = p.fd.get();
+  old.fd = p.fd();
   old.keeps_appends = true;
   if (Io().Stat(old.fd, &old.read_as) != 0) return WriteResult::kFailed;
   // As it was read: what it has grown by since is what another program appended.
@@ -217,10 +245,13 @@ WriteResult LockedFile::Replace(std::string_view contents, const FileStamp& expe
   const int folder = p.folder.get();
   OpenOldFile opens = OpensOf(folder, leaf, old.read_as);
   p.replacement = std::make_unique<PosixReplace>(folder, leaf, target, old, opens);
+  p.written = true;
   const int code = ReplaceWhole(*p.replacement, contents);
   if (code == kFileChanged) return WriteResult::kChanged;
   if (code != 0) return WriteResult::kFailed;
-  p.replaced = p.replacement->NewFile() >= 0;
+  // The new file, still locked, is the file from now on.
+  Fd fresh = p.replacement->TakeNewFile();
+  if (fresh.ok()) p.file = std::move(fresh);
   return WriteResult::kDone;
 }
 

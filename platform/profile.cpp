@@ -79,7 +79,7 @@ bool Refresh(Copy& s, const std::string& path) {
     raw.clear();
     s.stamp = FileStamp();
   }
-  s.doc.Load(std::move(raw));
+  s.doc.Follow(std::move(raw));
   s.valid = true;
   return true;
 }
@@ -91,8 +91,6 @@ bool Catch(Copy& s, const std::string& path, const inifile::LockedFile& file, co
            const Stray& stray, ini::Document* cleaned, bool* has_cleaned) {
   *has_cleaned = false;
   if (s.valid && s.path == path && s.stamp == now && !stray.active) return true;
-  const bool same_file = s.path == path && s.stamp.kind == FileKind::kRegular &&
-                         s.stamp.device == now.device && s.stamp.inode == now.inode;
   s.valid = false;
   s.path = path;
   std::string raw;
@@ -104,11 +102,8 @@ bool Catch(Copy& s, const std::string& path, const inifile::LockedFile& file, co
     cleaned->Load(std::move(without));
     *has_cleaned = true;
   }
-  if (same_file) {
-    s.doc.Follow(std::move(raw));
-  } else {
-    s.doc.Load(std::move(raw));
-  }
+  // The copy follows what changed: another program's appends, another run's item.
+  s.doc.Follow(std::move(raw));
   s.stamp = now;
   s.valid = true;
   return true;

@@ -1,6 +1,7 @@
 #include "platform/replace-posix.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -178,7 +179,11 @@ bool PosixReplace::ReadOldFrom(std::uint64_t offset, std::string* bytes) {
 
 int PosixReplace::RenameOver() {
   int err = 0;
-  return temp_.RenameOver(leaf_, &err) ? 0 : CodeOf(err);
+  if (!temp_.RenameOver(leaf_, &err)) return CodeOf(err);
+  // The turn goes on with the new file, which this run holds locked: a run that waits for the
+  // old one goes on to it, and lets go of the old file.
+  if (old_.keeps_appends) Io().Lock(old_.fd, LOCK_UN);
+  return 0;
 }
 
 void PosixReplace::FlushFolder() { Io().Sync(folder_); }
@@ -191,6 +196,18 @@ int PosixReplace::AppendToNew(std::string_view bytes) {
     appending_ = true;
   }
   return WriteAllAt(temp_.fd(), bytes, -1) ? 0 : CodeOf(errno);
+}
+
+// A write lease can be had only on a file that no other open file description holds: this run's
+// own, open for writing, is the one the lease is asked on. It is let go at once.
+Holders PosixReplace::OldFileHolders() {
+  if (old_.fd < 0) return Holders::kUnknown;
+  if (fcntl(old_.fd, F_SETLEASE, F_WRLCK) == 0) {
+    fcntl(old_.fd, F_SETLEASE, F_UNLCK);
+    return Holders::kNone;
+  }
+  // Not the file's owner (without the right to take leases), or a file system without leases.
+  return errno == EAGAIN ? Holders::kSome : Holders::kUnknown;
 }
 
 void PosixReplace::Pause() { usleep(50); }

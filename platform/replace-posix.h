@@ -73,12 +73,14 @@ class PosixReplace : public ReplaceFiles {
   void FlushFolder() override;
   bool KeepsAppends() const override { return old_.keeps_appends; }
   int AppendToNew(std::string_view bytes) override;
+  Holders OldFileHolders() override;
   void Pause() override;
   JournalFiles& InPlace() override { return journal_; }
   JournaledFile Journaled() const override;
 
-  // After the rename: the new file, open (and locked) as the file.
+  // After the rename: the new file, open (and locked) as the file; or its ownership.
   int NewFile() const { return temp_.fd(); }
+  Fd TakeNewFile() { return temp_.Release(); }
 
  private:
   int folder_;

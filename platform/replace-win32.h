@@ -68,6 +68,8 @@ class Win32Replace : public ReplaceFiles {
   void FlushFolder() override {}  // the rename is written through
   bool KeepsAppends() const override { return old_.keeps_appends; }
   int AppendToNew(std::string_view bytes) override;
+  // This run lets go of the old file for the rename, and cannot look at it after.
+  Holders OldFileHolders() override { return Holders::kUnknown; }
   void Pause() override { Sleep(1); }
   JournalFiles& InPlace() override { return journal_; }
   JournaledFile Journaled() const override;

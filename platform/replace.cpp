@@ -4,18 +4,19 @@
 
 namespace {
 
-// The watch of the old file after the rename: pauses (of about 50 µs each) without growth that
-// end it; more once it was seen growing.
+// The watch of the old file after the rename, in pauses of about 50 µs: until nobody has it open,
+// or, while some program has (another run of the tool that has not looked again yet, an editor
+// that keeps it open) or nobody can tell, until it stayed as it is for a few pauses, or many once
+// it was seen growing.
 constexpr int kQuietPauses = 4;
 constexpr int kQuietPausesAfterGrowth = 100;
 
-// What another program appended to the old file since it was read (on top of `bytes`), in pieces
-// that end at a line end: a write that is still going on can be seen in part, and is left for its
-// rest. *carried moves over what was taken.
-bool TakeAppended(ReplaceFiles& files, std::uint64_t* carried, bool whole_only,
-                  std::string* appended) {
+// What another program appended to the old file since it was read, from *carried on, in pieces
+// that end at a line end unless `all`: a write that is still going on can be seen in part, and is
+// left for its rest. *carried moves over what was taken.
+bool TakeAppended(ReplaceFiles& files, std::uint64_t* carried, bool all, std::string* appended) {
   if (!files.ReadOldFrom(*carried, appended)) return false;
-  if (whole_only) {
+  if (!all) {
     const std::size_t end = appended->find_last_of("\r\n");
     appended->resize(end == std::string::npos ? 0 : end + 1);
   }
@@ -23,21 +24,25 @@ bool TakeAppended(ReplaceFiles& files, std::uint64_t* carried, bool whole_only,
   return true;
 }
 
-// A program that opened the old file before the rename may still write to it right after: the old
-// file is watched until it has stayed as it is for a moment, a longer one once it was seen
-// growing, and what it gets goes on at the new file's end, whole writes at a time (its next write
-// goes to the new file).
+// A program that opened the old file before the rename may still write to it: what it writes goes
+// on at the new file's end, whole writes at a time (its next open finds the new file), until
+// nobody has the old file open any more.
 void CarryLateAppends(ReplaceFiles& files, std::uint64_t carried, bool seen_growing) {
   int quiet = seen_growing ? kQuietPausesAfterGrowth : kQuietPauses;
-  for (int still = 0; still < quiet; ++still) {
+  int still = 0;
+  for (;;) {
+    // Asked before the look: once nobody has it open, what is there is all there will be.
+    const bool last = files.OldFileHolders() == Holders::kNone || still + 1 >= quiet;
     std::string late;
-    const std::uint64_t before = carried;
-    if (!TakeAppended(files, &carried, still + 1 < quiet, &late)) return;
-    if (!late.empty()) files.AppendToNew(late);
-    if (carried != before) {
-      still = -1;
+    if (!TakeAppended(files, &carried, last, &late)) return;
+    if (!late.empty()) {
+      files.AppendToNew(late);
+      still = 0;
       quiet = kQuietPausesAfterGrowth;
+    } else {
+      ++still;
     }
+    if (last) return;
     files.Pause();
   }
 }
@@ -54,7 +59,7 @@ int ReplaceWhole(ReplaceFiles& files, std::string_view bytes) {
     // was appended to it meanwhile.
     std::string whole(bytes);
     std::string appended;
-    if (now == FileNow::kAppended && !TakeAppended(files, &carried, false, &appended)) {
+    if (now == FileNow::kAppended && !TakeAppended(files, &carried, true, &appended)) {
       return kFileChanged;
     }
     return RewriteUnderJournal(files.InPlace(), files.Journaled(), whole + appended);
@@ -70,9 +75,8 @@ int ReplaceWhole(ReplaceFiles& files, std::string_view bytes) {
   const bool appended_to = now == FileNow::kAppended;
   if (appended_to) {
     std::string appended;
-    if (!TakeAppended(files, &carried, true, &appended)) return kFileChanged;
+    if (!TakeAppended(files, &carried, false, &appended)) return kFileChanged;
     code = files.WriteTemporary(appended);
-    if (code == 0) code = files.FlushTemporary();
     if (code != 0) return code;
   }
   code = files.RenameOver();

@@ -6,8 +6,9 @@
 // the file that was read; then the folder is flushed. Where the folder lets this user write the
 // file but not make files in it, the file is rewritten in place under a journal (journal.h), so
 // that a stop half way is undone by the next run. What another program appended to the file since
-// it was read goes on at the new file's end, also what it appends to the old file right after the
-// rename. Any failure leaves the old file as it was.
+// it was read goes on at the new file's end, also what it appends to the old file after the rename,
+// until no program has the old file open (or, where the system cannot tell, until it has stayed as
+// it is for a moment). Any failure leaves the old file as it was.
 //
 // The policy is written once here, over the primitives that each platform's file layer gives it for
 // one file (ReplaceFiles: replace-posix.cpp, replace-win32.cpp), so that its rules are tested
@@ -29,6 +30,13 @@ enum class FileNow {
   kAsRead,    // the file that was read, as it was read (or, for a new file, still nothing)
   kAppended,  // that file, grown behind what was read: another program appended
   kOther,     // anything else: another file, a file changed, or a file gone
+};
+
+// Whether a program other than this run has the old file open, after the rename.
+enum class Holders {
+  kNone,     // nobody: as its name is gone, nothing can be written to it any more
+  kSome,     // some program still has it open
+  kUnknown,  // this system cannot tell
 };
 
 // The primitives of one file's replacement. The implementation holds the file's folder and name,
@@ -61,7 +69,9 @@ class ReplaceFiles {
   // rename, appends to the new file.
   virtual bool KeepsAppends() const = 0;
   virtual int AppendToNew(std::string_view bytes) = 0;
-  // Waits a moment (the watch of the old file after the rename).
+  // Who has the old file open now, and a moment's wait (the watch of the old file after the
+  // rename).
+  virtual Holders OldFileHolders() = 0;
   virtual void Pause() = 0;
   // The in-place rewrite: the journal's primitives for the old file, and the file as a journal
   // names it.

@@ -161,6 +161,11 @@ bool TempFile::RenameOver(const std::string& target, int* err) {
   return true;
 }
 
+Fd TempFile::Release() {
+  if (!name_.empty()) return Fd();
+  return std::move(fd_);
+}
+
 int GiveAttributesOf(int fd, const struct stat& old) {
   bool owner_kept = old.st_uid == geteuid();
   bool group_kept = old.st_gid == getegid();

@@ -34,6 +34,9 @@ class TempFile {
   // False with *err set; the file is then still there, and goes with this object.
   bool RenameOver(const std::string& target, int* err);
 
+  // After the rename: the descriptor, which this no longer owns (invalid before the rename).
+  Fd Release();
+
  private:
   int folder_ = -1;
   Fd fd_;

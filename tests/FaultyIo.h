@@ -141,9 +141,15 @@ class FaultyIo : public PosixIo {
     return kNames[call];
   }
 
+  // The path of a descriptor: as it was opened through this, else as the system shows it (one
+  // opened before this was put in place, which a run may hold from item to item).
   std::string Name(int fd) const {
     auto it = names_.find(fd);
-    return it == names_.end() ? "fd " + std::to_string(fd) : it->second;
+    if (it != names_.end()) return it->second;
+    char path[4096];
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    ssize_t n = readlink(link.c_str(), path, sizeof path - 1);
+    return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : "fd " + std::to_string(fd);
   }
   std::string Join(int dir, const char* path) const {
     if (dir == AT_FDCWD || path[0] == '/') return path;
