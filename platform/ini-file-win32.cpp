@@ -54,16 +54,19 @@ FileStamp StampOf(DWORD attributes, std::int64_t created, std::uint64_t size,
   return stamp;
 }
 
-FileStamp StampOfHandle(HANDLE file) {
+// The stamp of an open file on disk (its opener checked that it is one). *sole_name, when asked
+// for, tells whether the file has one name and is not being deleted: a file that was renamed
+// over, or removed, has none left, so that its name then leads to it without a look at the name.
+FileStamp StampOfHandle(HANDLE file, bool* sole_name = nullptr) {
   FILE_BASIC_INFO basic;
   FILE_STANDARD_INFO standard;
-  if (GetFileType(file) != FILE_TYPE_DISK ||
-      !GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
+  if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
       !GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard)) {
     FileStamp stamp;
     stamp.kind = FileKind::kOther;
     return stamp;
   }
+  if (sole_name != nullptr) *sole_name = standard.NumberOfLinks == 1 && !standard.DeletePending;
   return StampOf(basic.FileAttributes, Ticks(basic.CreationTime),
                  static_cast<std::uint64_t>(standard.EndOfFile.QuadPart),
                  Ticks(basic.LastWriteTime));
@@ -145,34 +148,70 @@ bool WriteAt(HANDLE file, std::string_view bytes, std::uint64_t offset) {
 HANDLE OpenWriter(const std::wstring& name, const FileStamp& locked) {
   Handle writer(CreateFileW(name.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!writer.ok() || StampOfHandle(writer.get()) != locked) return INVALID_HANDLE_VALUE;
+  if (!writer.ok() || GetFileType(writer.get()) != FILE_TYPE_DISK ||
+      StampOfHandle(writer.get()) != locked) {
+    return INVALID_HANDLE_VALUE;
+  }
   return writer.Release();
 }
 
 // What this run holds of an INI file from its first write to its end: its turn among the runs
-// (a mutex that a killed run held is abandoned, and the next run takes it), and the file, open.
-// Each item's write locks the file and lets go of it again; waiting for a turn and opening the
-// file per item would cost Wine's server four more calls an item.
+// (a mutex that a killed run held is abandoned, and the next run takes it), and the file, open
+// and locked, so that a run that reads it never sees a write half done. Waiting for a turn,
+// opening and locking the file per item would cost Wine's server a call or more each, which
+// makes the most of an item's time there.
 struct RunsHold {
   explicit RunsHold(const std::wstring& name) : turn(L"ini", name) {}
+  void LetGo() {
+    file.Reset();
+    locked = false;
+  }
   Turn turn;
   Handle file;
+  bool locked = false;
 };
 
-RunsHold& HoldOf(const std::wstring& name) {
+std::map<std::wstring, std::unique_ptr<RunsHold>>& Holds() {
   static std::map<std::wstring, std::unique_ptr<RunsHold>> holds;
-  std::unique_ptr<RunsHold>& hold = holds[name];
+  return holds;
+}
+
+RunsHold& HoldOf(const std::wstring& name) {
+  std::unique_ptr<RunsHold>& hold = Holds()[name];
   if (hold == nullptr) hold = std::make_unique<RunsHold>(name);
   return *hold;
 }
 
 }  // namespace
 
-FileStamp StatFile(const std::string& path) { return StampOfName(LongPath(path)); }
+FileStamp StatFile(const std::string& path) {
+  const std::wstring name = LongPath(path);
+  // The file that this run holds, while it is still the one its name leads to, is looked at
+  // through its handle: a look at the name costs Wine the walk of the whole path.
+  auto held = Holds().find(name);
+  if (held != Holds().end() && held->second->file.ok()) {
+    bool sole_name = false;
+    const FileStamp stamp = StampOfHandle(held->second->file.get(), &sole_name);
+    if (sole_name && stamp.kind == FileKind::kRegular) return stamp;
+  }
+  return StampOfName(name);
+}
 
 bool ReadWholeFile(const std::string& path, std::string* content, FileStamp* stamp, bool* changed) {
   *changed = false;
   const std::wstring name = LongPath(path);
+  // The file that this run holds locked is read through its own handle: nobody else writes it.
+  auto held = Holds().find(name);
+  if (held != Holds().end() && held->second->locked) {
+    HANDLE file = held->second->file.get();
+    bool sole_name = false;
+    const FileStamp now = StampOfHandle(file, &sole_name);
+    if (sole_name && now.kind == FileKind::kRegular) {
+      if (!ReadAt(file, 0, now.size, content)) return false;
+      *stamp = now;
+      return true;
+    }
+  }
   Handle file;
   RetryWhileHeld(name, [&]() -> DWORD {
     file.Reset(CreateFileW(name.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
@@ -204,15 +243,12 @@ struct LockedFile::Parts {
   bool replaced = false;
   FileStamp opened;      // the file's state when it was locked
   bool written = false;  // since then
+  FileStamp after;       // after this run's append
+  bool after_known = false;
   HANDLE file() const { return hold->file.get(); }
 };
 
-LockedFile::~LockedFile() {
-  if (parts_ != nullptr && parts_->hold != nullptr && parts_->hold->file.ok()) {
-    UnlockTurn(parts_->file());
-  }
-  delete parts_;
-}
+LockedFile::~LockedFile() { delete parts_; }
 
 namespace {
 
@@ -234,21 +270,30 @@ class IniTurnFiles : public TurnFiles {
         return hold_.file.ok() ? 0 : GetLastError();
       });
       if (error != 0) return static_cast<int>(error);
+      if (GetFileType(hold_.file.get()) != FILE_TYPE_DISK) {
+        hold_.file.Reset();
+        return kAccessDenied;
+      }
     }
-    opened_ = StampOfHandle(hold_.file.get());
-    return opened_.kind == FileKind::kRegular ? 0 : kAccessDenied;
+    return 0;
   }
   int Lock(bool exclusive) override {
-    return LockTurn(hold_.file.get(), exclusive) ? 0 : static_cast<int>(GetLastError());
+    if (!hold_.locked) {
+      if (!LockTurn(hold_.file.get(), exclusive)) return static_cast<int>(GetLastError());
+      hold_.locked = true;
+    }
+    opened_ = StampOfHandle(hold_.file.get(), &sole_name_);
+    return opened_.kind == FileKind::kRegular ? 0 : kAccessDenied;
   }
   // Locked, and the name leads to the file as it is: that is its state now.
-  bool NameLeadsToOpen() override { return StampOfName(name_) == opened_; }
-  void Close() override { hold_.file.Reset(); }
+  bool NameLeadsToOpen() override { return sole_name_ || StampOfName(name_) == opened_; }
+  void Close() override { hold_.LetGo(); }
 
  private:
   const std::wstring& name_;
   RunsHold& hold_;
   FileStamp& opened_;
+  bool sole_name_ = false;
 };
 
 }  // namespace
@@ -268,6 +313,7 @@ WriteResult LockedFile::Open(const std::string& path) {
 FileStamp LockedFile::stamp() const {
   const Parts& p = *parts_;
   if (!p.written) return p.opened;
+  if (p.after_known) return p.after;
   return StampOfHandle(p.replaced ? p.replacement->NewFile() : p.file());
 }
 
@@ -276,13 +322,25 @@ bool LockedFile::Read(std::uint64_t offset, std::uint64_t size, std::string* byt
 }
 
 WriteResult LockedFile::Append(std::string_view bytes, std::uint64_t* at) {
-  HANDLE file = parts_->file();
-  parts_->written = true;
+  Parts& p = *parts_;
+  HANDLE file = p.file();
+  p.written = true;
   std::size_t written = 0;
-  std::uint64_t end = 0;
-  const bool ok = WriteHere(file, bytes, &written, &end);
+  const bool ok = WriteHere(file, bytes, &written, nullptr);
   if (ok) {
-    *at = end - written;
+    // The file after the write tells where it landed: at the end the file had when it was
+    // locked, unless another program appended meanwhile; only then is the position asked for.
+    p.after = StampOfHandle(file);
+    p.after_known = true;
+    if (p.after.size == p.opened.size + written) {
+      *at = p.opened.size;
+      return WriteResult::kDone;
+    }
+    LARGE_INTEGER position = {};
+    if (!SetFilePointerEx(file, LARGE_INTEGER{}, &position, FILE_CURRENT)) {
+      return WriteResult::kFailed;
+    }
+    *at = static_cast<std::uint64_t>(position.QuadPart) - written;
     return WriteResult::kDone;
   }
   LARGE_INTEGER position = {};
@@ -329,7 +387,7 @@ WriteResult LockedFile::Replace(std::string_view contents, const FileStamp& expe
   // The file itself, for an in-place rewrite: never another file that took its name.
   OpenOldFile opens = OpensOf(target, read.volume, read.index);
   p.replacement = std::make_unique<Win32Replace>(target, read, opens);
-  p.replacement->ReleaseOldBeforeRename([&p] { p.hold->file.Reset(); });
+  p.replacement->ReleaseOldBeforeRename([&p] { p.hold->LetGo(); });
   p.written = true;
   const int code = ReplaceWhole(*p.replacement, contents);
   if (code == kFileChanged) return WriteResult::kChanged;
