@@ -2,39 +2,11 @@
 
 #include <cstdint>
 
+#include "base/utf.h"
+
 namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
-bool IsSurrogate(std::uint32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
-
-void AppendUtf8(std::uint32_t c, std::string* out) {
-  if (c < 0x80) {
-    *out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    *out += static_cast<char>(0xC0 | (c >> 6));
-    *out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    *out += static_cast<char>(0xE0 | (c >> 12));
-    *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    *out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    *out += static_cast<char>(0xF0 | (c >> 18));
-    *out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    *out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-void AppendUnit(std::uint32_t c, std::u16string* units) {
-  if (c >= 0x10000) {
-    c -= 0x10000;
-    *units += static_cast<char16_t>(0xD800 | (c >> 10));
-    *units += static_cast<char16_t>(0xDC00 | (c & 0x3FF));
-  } else {
-    *units += static_cast<char16_t>(c);
-  }
-}
-
 // One character of UTF-8 as Windows decodes it: `*pos` is behind the lead byte, and moves over
 // what the character takes. ~0 for an invalid sequence (one replacement character). A sequence
 // cut short by the end of the text takes the rest of it.
@@ -96,35 +68,13 @@ bool IsUtf8BeyondAscii(std::string_view text) {
   bool beyond = false;
   std::size_t i = 0;
   while (i < text.size()) {
-    const unsigned char lead = static_cast<unsigned char>(text[i]);
-    if (lead < 0x80) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
       ++i;
       continue;
     }
-    std::size_t length = 0;
-    std::uint32_t least = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-      least = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      least = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      least = 0x10000;
-    } else {
-      return false;
-    }
-    if (text.size() - i < length) return false;
-    std::uint32_t c = lead & (0x7Fu >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-      const unsigned char next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      c = c << 6 | (next & 0x3Fu);
-    }
-    if (c < least || c > 0x10FFFF || IsSurrogate(c)) return false;
+    std::uint32_t c = 0;
+    if (!DecodeUtf8(text, &i, &c) || IsSurrogate(c)) return false;
     beyond = true;
-    i += length;
   }
   return beyond;
 }
@@ -194,22 +144,10 @@ std::u16string TextToUnits(std::string_view text, bool from_utf16) {
     if (c == ~0u) {
       units += kReplacement;
     } else {
-      AppendUnit(c, &units);
+      AppendUtf16(c, &units);
     }
   }
   return units;
 }
 
-std::string UnitsToText(std::u16string_view units) {
-  std::string text;
-  text.reserve(units.size());
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    std::uint32_t c = units[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-        units[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
-    }
-    AppendUtf8(c, &text);
-  }
-  return text;
-}
+std::string UnitsToText(std::u16string_view units) { return Utf16ToUtf8(units, false); }

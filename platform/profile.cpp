@@ -171,6 +171,87 @@ bool IniItems::Read(const std::string& file, const std::string& section, const s
   return true;
 }
 
+namespace {
+
+// How one attempt at an item's write ended.
+enum class Outcome {
+  kDone,
+  kFailed,   // the file cannot be written
+  kAgain,    // this run's append landed where a read would not find it: it is taken out again
+  kChanged,  // another program changed what the attempt read
+};
+
+// An item's write as one attempt plans it, with the file locked: the text it plans on (the copy,
+// or the file without the bytes that the last attempt left astray) and the edit.
+struct Plan {
+  const ini::Document* doc = nullptr;
+  bool cleaned = false;
+  std::string section;  // the names as the file's text has them
+  std::string key;
+  ini::Edit edit;
+  bool change = false;
+};
+
+// The whole file in UTF-8 instead, its text converted from the code page with the item in it, so
+// that it reads as it was meant.
+Outcome StoreAsUtf8(Copy& s, inifile::LockedFile& locked, const FileStamp& read, const Plan& plan,
+                    unsigned code_page) {
+  std::string next = AnsiToText(ini::Edited(plan.doc->content, plan.edit), code_page);
+  if (next.size() > ini::kMaxFileSize) return Outcome::kFailed;
+  const WriteResult result = locked.Replace(next, read);
+  if (result != WriteResult::kDone) {
+    return result == WriteResult::kChanged ? Outcome::kChanged : Outcome::kFailed;
+  }
+  s.doc.Load(std::move(next));
+  return Outcome::kDone;
+}
+
+// An append: at the true end of the file, wherever another program may have put it since.
+Outcome StoreByAppending(Copy& s, inifile::LockedFile& locked, const Plan& plan, Stray* stray) {
+  const std::string bytes = s.doc.FileBytes(plan.edit.text);
+  std::uint64_t at = 0;
+  if (locked.Append(bytes, &at) != WriteResult::kDone) return Outcome::kFailed;
+  if (TakeAppend(s, locked, at, bytes.size(), plan.edit, plan.section, plan.key)) {
+    return Outcome::kDone;
+  }
+  // Behind another program's bytes, where a read would not find it: the next attempt takes it out
+  // again and puts the item where it belongs.
+  *stray = Stray{true, at, bytes};
+  return Outcome::kAgain;
+}
+
+// The same number of bytes, in place.
+Outcome StoreInPlace(Copy& s, inifile::LockedFile& locked, const Plan& plan) {
+  if (locked.Overwrite(plan.edit.pos, plan.edit.text) != WriteResult::kDone) {
+    return Outcome::kFailed;
+  }
+  ini::TookInPlace(&s.doc, plan.edit);
+  return Outcome::kDone;
+}
+
+// The whole file replaced by its text with the edit.
+Outcome StoreByReplacing(Copy& s, inifile::LockedFile& locked, const FileStamp& read,
+                         const Plan& plan, ini::Document* cleaned) {
+  const ini::Document& doc = *plan.doc;
+  std::string next = plan.change ? ini::Edited(doc.content, plan.edit) : doc.content;
+  const std::string bytes = doc.IsUtf16() ? doc.mark + doc.FileBytes(next) + doc.odd : next;
+  const WriteResult result = locked.Replace(bytes, read);
+  if (result != WriteResult::kDone) {
+    return result == WriteResult::kChanged ? Outcome::kChanged : Outcome::kFailed;
+  }
+  if (plan.cleaned) {
+    s.doc = std::move(*cleaned);
+    s.doc.content.swap(next);
+    s.doc.IndexAll();
+    s.doc.file_size = bytes.size();
+  } else {
+    ini::TookReplacement(&s.doc, plan.edit, std::move(next), bytes.size());
+  }
+  return Outcome::kDone;
+}
+
+}  // namespace
+
 bool IniItems::Write(const std::string& file, const std::string& section, const std::string& key,
                      const std::string& value) {
   const std::string_view ansi_section = ini::Trim(ini::CutAtNul(section));
@@ -184,88 +265,40 @@ bool IniItems::Write(const std::string& file, const std::string& section, const 
   // or when its append landed where another program's bytes keep a read from finding it.
   for (int changes = 0; changes < kWriteAttempts;) {
     inifile::LockedFile locked;
-    if (locked.Open(file) != WriteResult::kDone) {
-      s.valid = false;
-      return false;
-    }
-    const FileStamp now = locked.stamp();
+    if (locked.Open(file) != WriteResult::kDone) break;
+    const FileStamp read = locked.stamp();
     ini::Document cleaned;
     cleaned.markless_utf8 = s.doc.markless_utf8;
-    bool has_cleaned = false;
-    if (!Catch(s, file, locked, now, stray, &cleaned, &has_cleaned)) return false;
+    Plan plan;
+    if (!Catch(s, file, locked, read, stray, &cleaned, &plan.cleaned)) break;
     stray.active = false;
-    const ini::Document& plan = has_cleaned ? cleaned : s.doc;
+    plan.doc = plan.cleaned ? &cleaned : &s.doc;
+    plan.section = Text(*plan.doc, ansi_section, code_page_);
+    plan.key = Text(*plan.doc, ansi_key, code_page_);
+    plan.change = ini::PlanEdit(*plan.doc, plan.section, plan.key,
+                                Text(*plan.doc, ansi_value, code_page_), &plan.edit);
+    if (!plan.change && !plan.cleaned) return true;
+    const ini::Edit& edit = plan.edit;
+    if (plan.doc->content.size() - edit.erase + edit.text.size() > ini::kMaxFileSize) break;
 
-    ini::Edit edit;
-    const std::string section_text = Text(plan, ansi_section, code_page_);
-    const std::string key_text = Text(plan, ansi_key, code_page_);
-    const bool change =
-        ini::PlanEdit(plan, section_text, key_text, Text(plan, ansi_value, code_page_), &edit);
-    if (!change && !has_cleaned) return true;
-    if (plan.content.size() - edit.erase + edit.text.size() > ini::kMaxFileSize) return false;
-
-    if (change && ini::BecomesUtf8(plan, edit)) {
-      // The whole file in UTF-8 instead, its text converted from the code page with the item in
-      // it, so that it reads as it was meant.
-      std::string next = AnsiToText(ini::Edited(plan.content, edit), code_page_);
-      if (next.size() > ini::kMaxFileSize) return false;
-      WriteResult result = locked.Replace(next, now);
-      s.valid = false;
-      if (result == WriteResult::kFailed) return false;
-      if (result == WriteResult::kChanged) {
-        ++changes;
-        continue;
-      }
-      s.doc.Load(std::move(next));
+    Outcome outcome;
+    if (plan.change && ini::BecomesUtf8(*plan.doc, edit)) {
+      outcome = StoreAsUtf8(s, locked, read, plan, code_page_);
+    } else if (!plan.cleaned && edit.IsAppendTo(s.doc)) {
+      outcome = StoreByAppending(s, locked, plan, &stray);
+    } else if (!plan.cleaned && !s.doc.IsUtf16() && edit.IsSameLength()) {
+      outcome = StoreInPlace(s, locked, plan);
+    } else {
+      outcome = StoreByReplacing(s, locked, read, plan, &cleaned);
+    }
+    if (outcome == Outcome::kDone) {
       s.valid = true;
       Adopt(s, locked);
       return true;
     }
-
-    if (!has_cleaned && edit.IsAppendTo(s.doc)) {
-      // An append: at the true end of the file, wherever another program may have put it since.
-      const std::string bytes = s.doc.FileBytes(edit.text);
-      std::uint64_t at = 0;
-      if (locked.Append(bytes, &at) != WriteResult::kDone) {
-        s.valid = false;
-        return false;
-      }
-      if (!TakeAppend(s, locked, at, bytes.size(), edit, section_text, key_text)) {
-        // Behind another program's bytes, where a read would not find it: the next attempt takes
-        // it out again and puts the item where it belongs.
-        stray = Stray{true, at, bytes};
-        s.valid = false;
-        continue;
-      }
-    } else if (!has_cleaned && !s.doc.IsUtf16() && edit.IsSameLength()) {
-      // The same number of bytes, in place.
-      if (locked.Overwrite(edit.pos, edit.text) != WriteResult::kDone) {
-        s.valid = false;
-        return false;
-      }
-      ini::TookInPlace(&s.doc, edit);
-    } else {
-      std::string next = change ? ini::Edited(plan.content, edit) : plan.content;
-      std::string bytes = plan.IsUtf16() ? plan.mark + plan.FileBytes(next) + plan.odd : next;
-      WriteResult result = locked.Replace(bytes, now);
-      s.valid = false;
-      if (result == WriteResult::kFailed) return false;
-      if (result == WriteResult::kChanged) {
-        ++changes;
-        continue;
-      }
-      if (has_cleaned) {
-        s.doc = std::move(cleaned);
-        s.doc.content.swap(next);
-        s.doc.IndexAll();
-        s.doc.file_size = bytes.size();
-      } else {
-        ini::TookReplacement(&s.doc, edit, std::move(next), bytes.size());
-      }
-      s.valid = true;
-    }
-    Adopt(s, locked);
-    return true;
+    s.valid = false;
+    if (outcome == Outcome::kFailed) return false;
+    if (outcome == Outcome::kChanged) ++changes;
   }
   s.valid = false;
   return false;

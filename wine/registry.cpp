@@ -6,6 +6,8 @@
 #include <optional>
 #include <vector>
 
+#include "base/utf.h"
+
 // The reader follows wineserver's loader line by line, so that the tool sees
 // exactly the values that a program running in the prefix would see:
 // - the first line must be the header, or nothing in the file counts;
@@ -82,46 +84,6 @@ class LineReader {
   size_t pos_ = 0;
 };
 
-void AppendCodePoint(char32_t cp, Units* out) {
-  if (cp < 0x10000) {
-    out->push_back(static_cast<char16_t>(cp));
-  } else {
-    cp -= 0x10000;
-    out->push_back(static_cast<char16_t>(0xD800 | (cp >> 10)));
-    out->push_back(static_cast<char16_t>(0xDC00 | (cp & 0x3FF)));
-  }
-}
-
-// Decodes the UTF-8 sequence whose lead byte (above 127) is s[*pos], moving
-// *pos past the bytes it uses. Answers false for a stray continuation byte, a
-// truncated sequence, an overlong form or a code point beyond U+10FFFF; the
-// bytes examined up to the fault are then used up.
-bool DecodeUtf8(std::string_view s, size_t* pos, char32_t* cp) {
-  unsigned char lead = static_cast<unsigned char>(s[(*pos)++]);
-  int extra;
-  char32_t value;
-  char32_t min;
-  if (lead >= 0xC0 && lead <= 0xDF) {
-    extra = 1, value = lead & 0x1F, min = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    extra = 2, value = lead & 0x0F, min = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF7) {
-    extra = 3, value = lead & 0x07, min = 0x10000;
-  } else {
-    return false;
-  }
-  for (int i = 0; i < extra; ++i) {
-    if (*pos >= s.size()) return false;
-    unsigned char c = static_cast<unsigned char>(s[*pos]) ^ 0x80;
-    if (c >= 0x40) return false;
-    value = (value << 6) | c;
-    ++*pos;
-  }
-  if (value < min || value > 0x10FFFF) return false;
-  *cp = value;
-  return true;
-}
-
 // The letter escapes \a \b \e \f \n \r \t \v; 0 for any other character.
 char16_t LetterEscape(char c) {
   static constexpr std::string_view kLetters = "abefnrtv";
@@ -173,8 +135,8 @@ bool ParseEscaped(std::string_view s, size_t* pos, char endchar, Units* out) {
       ++p;
       continue;
     }
-    char32_t cp;
-    if (DecodeUtf8(s, &p, &cp)) AppendCodePoint(cp, out);
+    std::uint32_t cp;
+    if (DecodeUtf8(s, &p, &cp)) AppendUtf16(cp, out);
   }
   if (p >= s.size()) return false;
   *pos = p + 1;
@@ -194,44 +156,8 @@ Units DecodeRequest(const std::string& text) {
       ++p;
       continue;
     }
-    char32_t cp;
-    AppendCodePoint(DecodeUtf8(s, &p, &cp) ? cp : kReplacement, &out);
-  }
-  return out;
-}
-
-void AppendUtf8(char32_t cp, std::string* out) {
-  if (cp < 0x80) {
-    out->push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-// UTF-16 to UTF-8; a surrogate that is not part of a pair becomes U+FFFD.
-std::string ToUtf8(const Units& units) {
-  std::string out;
-  for (size_t i = 0; i < units.size(); ++i) {
-    char32_t u = units[i];
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-        units[i + 1] <= 0xDFFF) {
-      AppendUtf8(0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00), &out);
-      ++i;
-    } else if (u >= 0xD800 && u <= 0xDFFF) {
-      AppendUtf8(kReplacement, &out);
-    } else {
-      AppendUtf8(u, &out);
-    }
+    std::uint32_t cp;
+    AppendUtf16(DecodeUtf8(s, &p, &cp) ? cp : kReplacement, &out);
   }
   return out;
 }
@@ -465,7 +391,7 @@ RegValue ToResult(const std::optional<Value>& value) {
     units.push_back(u);
   }
   result.kind = RegValueKind::kText;
-  result.text = ToUtf8(units);
+  result.text = Utf16ToUtf8(units, true);
   return result;
 }
 

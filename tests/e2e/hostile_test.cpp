@@ -229,6 +229,44 @@ TEST_F(Hostile, AKilledInPlaceRewriteIsUndoneByTheNextRun) {
   chmod(sb_.ProductDir().c_str(), 0777);
 }
 
+// The same for the exchange file: it lies in a folder that lets its user write it but make no
+// file, and an export that shortens a value is killed between the in-place rewrite's write and its
+// truncation. The next export puts the file back from the journal and finishes it: the user's
+// section stays, once, with no remains of the longer file, and the file imports as what was
+// exported.
+TEST_F(Hostile, AKilledInPlaceRewriteOfTheExchangeFileIsUndoneByTheNextRun) {
+  if (std::string why = WhyNotUnprivileged(); !why.empty()) GTEST_SKIP() << why;
+  const std::string folder = sb_.Root() + "/shared";
+  const std::string ini = folder + "/rules.ini";
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  WriteFileBytes(ini,
+                 "[Entry0]\r\nWindowName=" + std::string(300, 'w') + "\r\n[Mine]\r\nkeep=this\r\n");
+  ASSERT_EQ(chmod(ini.c_str(), 0666), 0);
+  ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+  sb_.WriteData(fresh_);
+  RunOptions killed = WithFault("ftruncate:1:kill:rules.ini");
+  killed.unprivileged = true;
+  EXPECT_EQ(sb_.Run({"-exp", "-fil=" + ini}, killed).code, 128 + SIGKILL);
+  RunOptions nobody;
+  nobody.unprivileged = true;
+  RunResult r = sb_.Run({"-exp", "-fil=" + ini}, nobody);
+  EXPECT_EQ(r.code, 0) << r.err;
+  const std::string text = ReadFileBytes(ini);
+  EXPECT_EQ(text.find("keep=this"), text.rfind("keep=this"));
+  EXPECT_NE(text.find("[Mine]\r\nkeep=this\r\n"), std::string::npos) << text;
+  for (std::size_t start = 0; start < text.size();) {
+    const std::size_t end = text.find("\r\n", start);
+    ASSERT_NE(end, std::string::npos) << "a line without its end at " << start;
+    const std::string line = text.substr(start, end - start);
+    EXPECT_TRUE(line.front() == '[' || line.find('=') != std::string::npos) << line;
+    start = end + 2;
+  }
+  sb_.WriteData(old_);
+  EXPECT_EQ(sb_.Run({"-imp", "-fil=" + ini}).code, 0);
+  EXPECT_TRUE(sb_.ReadData() == fresh_);
+  chmod(folder.c_str(), 0755);
+}
+
 // The folder refuses new files, and the home may not be written, so the state folder cannot be
 // made: the journal goes to a private folder in the temporary folder. With that refused too, the
 // import stops with the state folder's error number, and Targets.DAT is untouched.
@@ -268,11 +306,10 @@ TEST_F(Hostile, AnInPlaceRewriteKeepsItsJournalInTheTemporaryFolderWhenTheHomeIs
   chmod(sb_.ProductDir().c_str(), 0777);
 }
 
-// Several writers of one exchange file at once: three exports, and another program appending
-// sections the whole time. Every run that reports success leaves each of its items in the file,
-// and nothing another program wrote is lost.
-// Three exports of `entries`, 20 and 40 more entries into one exchange file at once, while another
-// program appends a section of its own every 300 µs, with the exports' `options`.
+// Several writers of one exchange file at once: three exports of `entries`, 20 and 40 more
+// entries, with the exports' `options`, and another program appending a section of its own every
+// 300 µs the whole time. Every run that reports success leaves each of its items in the file, and
+// nothing another program wrote is lost.
 void ConcurrentWritersOfOneExchangeFile(Sandbox& sb_, int entries, const RunOptions& options) {
   const std::string ini = sb_.ProgramDir() + "/shared.ini";
   const std::string datas[] = {BuildTargets(SampleEntries(entries)),
