@@ -1,5 +1,5 @@
 // Character rules shared by every layer: ASCII letter case, and the blanks of INI files. The
-// export's quote protection and the INI engine's trimming must agree on the blanks exactly, or a
+// export's quote protection and the INI text's trimming must agree on the blanks exactly, or a
 // name would not come back from a round trip as it went out.
 #pragma once
 

@@ -1,4 +1,4 @@
-// The INI engine on real files, against a plain reader of the same files.
+// The INI items on real files, against a plain reader of the same files.
 //
 // The input is the INI file's first contents, optionally followed by a line "%%" and a script of
 // one operation per line:

@@ -1,11 +1,12 @@
-// The INI engine's file primitives on Windows. Every name goes to the wide-character functions in
+// The INI file's primitives on Windows. Every name goes to the wide-character functions in
 // the \\?\ form, so an INI file may have any name Windows allows.
 //
 // Runs of the tool take turns at a file through a named mutex of the file's full name, taken at a
 // run's first write to the file and held to its end: waiting for it holds no handle of the file,
 // which matters because a file that any process holds open cannot be replaced by a rename
-// (Windows without delete sharing, Wine always). Each item's write holds a LockFileEx lock on the
-// file too, which a reading run takes shared, so that it never sees a write half done.
+// (Windows without delete sharing, Wine always). From its first write to its end the run also
+// holds a LockFileEx lock on the file, which a reading run takes shared, so that it never sees a
+// write half done.
 #include "platform/ini-file.h"
 
 #include <windows.h>

@@ -1,4 +1,4 @@
-// The native INI engine against the Windows profile functions under Wine. Each sequence of item
+// The native INI items against the Windows profile functions under Wine. Each sequence of item
 // writes and reads runs twice: through the engine on one file, and through the profile
 // functions (profile-driver.exe, the calls Keepxfer.exe makes) on a twin file that starts with
 // the same bytes; every answer must agree, "absent" included. At the end each side reads every

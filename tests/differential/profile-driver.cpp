@@ -1,5 +1,5 @@
 // Drives the Windows profile functions (GetPrivateProfileStringA, WritePrivateProfileStringA with
-// its flush call), the oracle that the tool's INI engine is held to: the differential test runs
+// its flush call), the oracle that the tool's INI items are held to: the differential test runs
 // the engine and this driver through the same sequences, and the end-to-end tests read back
 // through it what Keepxfer.exe wrote. It reads commands from standard input, one a line, each
 // field hex-encoded bytes ("-" for none):
