@@ -6,6 +6,7 @@
 
 #include "base/Ascii.h"
 #include "base/Errors.h"
+#include "exchange/exchange-reader.h"
 #include "lib/ConvertU.h"
 #include "lib/IniU.h"
 #include "platform/files.h"
@@ -298,148 +299,6 @@ std::int32_t ExportToIni(const std::string& dataFileName, const std::string& ini
   return Targets.NumEntries;
 }
 
-namespace {
-
-// The exchange file of an import, read one section after the other. Every item it needs must be
-// there, and a refusal says where, as compilers do: "<file>:<line>: [<section>] <key>: <what is
-// wrong>", the line being the key's, or its section's when the key is missing. Lines are counted
-// only for a refusal.
-class ExchangeReader {
- public:
-  explicit ExchangeReader(const std::string& fileName) : fileName_(fileName) {}
-
-  // The section of the reads that follow, and what a refusal of its absence adds.
-  void Enter(const std::string& section, const std::string& whyNeeded) {
-    section_ = section;
-    whyNeeded_ = whyNeeded;
-  }
-
-  // The value of `key`, false when it is missing.
-  bool Find(const char* key, std::string* value) const {
-    TIniItem item{fileName_, section_, key, ""};
-    if (!ReadIniItem(item)) return false;
-    *value = item.Value;
-    return true;
-  }
-
-  // The value of a key that must be there, in a section that must be there.
-  std::string Value(const char* key) const {
-    std::string value;
-    if (Find(key, &value)) return value;
-    if (!WhereIniItem(TIniItem{fileName_, section_, key, ""}).SectionFound) {
-      RaiseError(kIniFileError, fileName_ + ": [" + section_ + "] is missing" + whyNeeded_);
-    }
-    RaiseError(kIniFileError, At(key) + " is missing");
-  }
-
-  [[noreturn]] void Refuse(const char* kind, const char* key, const std::string& what) const {
-    RaiseError(kind, At(key) + ": " + what);
-  }
-
-  std::int32_t Integer(const char* key, const std::string& value) const {
-    std::int32_t number = 0;
-    if (!TryTextToInt(value, &number)) Refuse(kConvertError, key, NotAnInteger(value));
-    return number;
-  }
-
-  // A position or size: -32768 to 65535, which its field keeps as the low 16 bits (-10 is 65526).
-  std::uint16_t Position(const char* key, const std::string& value) const {
-    const std::int32_t number = Integer(key, value);
-    if (number < -32768 || number > 65535) {
-      Refuse(kConvertError, key, value + " is out of range (-32768 to 65535)");
-    }
-    return static_cast<std::uint16_t>(number);
-  }
-
-  // A name, which must fit its field of N bytes.
-  template <std::size_t N>
-  void NameInto(const char* key, std::array<char, N>& field) const {
-    const std::string value = Value(key);
-    if (value.size() > N) {
-      Refuse(kConvertError, key,
-             "the name has " + std::to_string(value.size()) + " characters, more than the " +
-                 std::to_string(N) + " that fit");
-    }
-    SetFieldText(field, value);
-  }
-
- private:
-  // "<file>:<line>: [<section>] <key>".
-  std::string At(const char* key) const {
-    const TIniPlace place = WhereIniItem(TIniItem{fileName_, section_, key, ""});
-    std::string at = fileName_;
-    if (place.KeyFound) {
-      at += ":" + std::to_string(place.KeyLine);
-    } else if (place.SectionFound) {
-      at += ":" + std::to_string(place.SectionLine);
-    }
-    return at + ": [" + section_ + "] " + key;
-  }
-
-  std::string fileName_;
-  std::string section_;
-  std::string whyNeeded_;
-};
-
-// A default of the "Defaults" section, which only a marker needs.
-struct DefaultValue {
-  const char* key;
-  bool present = false;
-  std::uint16_t value = 0;
-};
-
-DefaultValue ReadDefault(const ExchangeReader& file, const char* key) {
-  DefaultValue result{key};
-  std::string text;
-  if (file.Find(key, &text)) {
-    result.present = true;
-    result.value = file.Position(key, text);
-  }
-  return result;
-}
-
-// A position or size of an entry; a "Default" marker takes the value of its default.
-std::uint32_t ReadSizeKey(const ExchangeReader& file, const char* keyName,
-                          const DefaultValue& fallback) {
-  const std::string value = file.Value(keyName);
-  if (!IsDefaultMarker(value)) return file.Position(keyName, value);
-  if (!fallback.present) {
-    file.Refuse(kIniFileError, keyName,
-                value + " needs " + fallback.key + " in [Defaults], which is missing");
-  }
-  return fallback.value;
-}
-
-// Whether `name` is the section of an entry at or beyond `count`: "Entry" in any letter case,
-// then the index as the import writes it (decimal, no leading zeros).
-bool IsEntryBeyond(const std::string& name, std::int32_t count) {
-  if (name.size() <= 5 || name.size() > 15 || !ascii::EqualNoCase(name.substr(0, 5), "Entry") ||
-      (name[5] == '0' && name.size() > 6)) {
-    return false;
-  }
-  std::int64_t index = 0;
-  for (std::size_t i = 5; i < name.size(); ++i) {
-    if (name[i] < '0' || name[i] > '9') return false;
-    index = index * 10 + (name[i] - '0');
-  }
-  return index >= count;
-}
-
-// The sections of the entries at or beyond `count`, in file order, each once.
-std::vector<std::string> SectionsBeyond(const std::string& fileName, std::int32_t count) {
-  std::vector<std::string> beyond;
-  for (const std::string& name : ReadIniSections(fileName)) {
-    if (!IsEntryBeyond(name, count)) continue;
-    const bool listed = std::any_of(beyond.begin(), beyond.end(), [&](const std::string& other) {
-      return ascii::EqualNoCase(other, name);
-    });
-    if (!listed) beyond.push_back(name);
-  }
-  return beyond;
-}
-
-}  // namespace
-
 std::int32_t ImportFromIni(const std::string& iniFileName, const std::string& dataFileName,
                            std::vector<std::string>* notLoaded) {
   CheckNotTheDataFile(iniFileName, dataFileName);
@@ -476,8 +335,8 @@ std::int32_t ImportFromIni(const std::string& iniFileName, const std::string& da
   for (std::size_t index = 0; index < Targets.Entries.size(); ++index) {
     typEntry& entry = Targets.Entries[index];
     file.Enter("Entry" + std::to_string(index), count_note);
-    file.NameInto("WindowName", entry.WindowName);
-    file.NameInto("ClassName", entry.ClassName);
+    SetFieldText(entry.WindowName, file.Name("WindowName", kWindowNameSize));
+    SetFieldText(entry.ClassName, file.Name("ClassName", kClassNameSize));
     std::string value = file.Value("Action");
     if (!ActionFromName(value, &entry.Action)) {
       file.Refuse(kConvertError, "Action",
