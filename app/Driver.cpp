@@ -12,6 +12,7 @@
 #include "lib/IniU.h"
 #include "lib/ParmU.h"
 #include "lib/RegU.h"
+#include "platform/files.h"
 #include "platform/process.h"
 
 RunMode TheRunMode = rmStats;
@@ -24,6 +25,16 @@ namespace {
 
 const char* const kWebAddress = "https://framekeep.example/";
 const char* const kForumAddress = "https://framekeep.example/forum";
+
+// A name given with the switch `name` that names no file of its own is refused, before anything
+// is read or written.
+void CheckFileName(const char* name) {
+  if (!FindSwitch(name)) return;
+  std::string value;
+  SwitchValue(name, value);
+  const std::string why = WhyNoFileName(value);
+  if (!why.empty()) RaiseError(kInOutError, "Invalid filename " + value + ": " + why);
+}
 
 }  // namespace
 
@@ -51,10 +62,12 @@ void CheckParameters() {
   static const std::vector<std::string> kKnown = {"exp", "export", "imp", "import",
                                                   "fil", "?",      "hlp", "bak"};
   std::string item;
-  if (!FindUnknownItem(kKnown, &item)) return;
-  WriteLine("Unknown parameter " + item);
-  ShowUsage();
-  StopWith(kExitUnknownParameter);
+  if (FindUnknownItem(kKnown, &item)) {
+    WriteLine("Unknown parameter " + item);
+    ShowUsage();
+    StopWith(kExitUnknownParameter);
+  }
+  if (TheRunMode == rmImport || TheRunMode == rmExport) CheckFileName("Fil");
 }
 
 void ShowBanner() {
@@ -92,8 +105,14 @@ void LocateInstall() {
   }
 }
 
+// The data file that the product in `installPath` uses (its VirtualStore copy, where Windows keeps
+// one for it).
+std::string DataFileOf(const std::string& installPath) {
+  return DataFileInUse(installPath + PathSeparator() + "Targets.DAT");
+}
+
 void CheckDataVersion() {
-  DataFileName = InstallPath + PathSeparator() + "Targets.DAT";
+  DataFileName = DataFileOf(InstallPath);
   std::uint16_t first = 0;
   std::uint16_t second = 0;
   // Only the import needs to write the data file; it must fail here, before
@@ -111,6 +130,10 @@ void CheckDataVersion() {
 void ShowStats() {
   LocateInstall();
   WriteLine("  Location: " + InstallPath);
+  const std::string used = DataFileOf(InstallPath);
+  if (used != InstallPath + PathSeparator() + "Targets.DAT") {
+    WriteLine("  Targets.DAT in VirtualStore: " + used);
+  }
   CheckDataVersion();
   WriteLine("  Targets.DAT version: " + VersionState);
 }

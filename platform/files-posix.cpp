@@ -207,3 +207,6 @@ bool IsExistingFile(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
+
+// Wine keeps no VirtualStore: the product writes its files where they are.
+std::string DataFileInUse(const std::string& dataFileName) { return dataFileName; }

@@ -246,3 +246,11 @@ bool IsExistingFile(const std::string& path) {
   DWORD attributes = GetFileAttributesW(LongPath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
+
+std::string DataFileInUse(const std::string& dataFileName) {
+  wchar_t local[32768];
+  const DWORD length = GetEnvironmentVariableW(L"LOCALAPPDATA", local, 32768);
+  if (length == 0 || length >= 32768) return dataFileName;
+  const std::string copy = VirtualStoreName(Narrow(std::wstring(local, length)), dataFileName);
+  return !copy.empty() && IsExistingFile(copy) ? copy : dataFileName;
+}

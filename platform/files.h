@@ -78,3 +78,16 @@ bool IsPinnedFile(const std::string& path, const DataFilePin& pin);
 
 // True when `path` names an existing file that is not a directory.
 bool IsExistingFile(const std::string& path);
+
+// The data file that the product uses. A 32-bit program without an execution level (the product)
+// that a user runs writes its files under Program Files to a copy of the user's own in
+// %LOCALAPPDATA%\VirtualStore; a run that is not virtualised itself (elevated, over SSH, a
+// scheduled task) must use that copy too. On Windows: that copy where it exists, else
+// `dataFileName`; elsewhere `dataFileName`.
+std::string DataFileInUse(const std::string& dataFileName);
+
+// The name of that copy of `dataFileName` in the folder `localAppData`: the name without its
+// drive behind "VirtualStore" ("C:\Program Files\Framekeep\Targets.DAT" gives
+// "<localAppData>\VirtualStore\Program Files\Framekeep\Targets.DAT"); empty for a name that
+// Windows does not virtualise (no drive, a network path).
+std::string VirtualStoreName(const std::string& localAppData, const std::string& dataFileName);

@@ -58,6 +58,8 @@ char PathSeparator() { return '/'; }
 
 bool IsAbsolutePath(const std::string& path) { return !path.empty() && path[0] == '/'; }
 
+std::string WhyNoFileName(const std::string&) { return ""; }
+
 bool StdoutIsConsole() {
   struct stat st;
   return fstat(STDOUT_FILENO, &st) == 0 && S_ISCHR(st.st_mode);

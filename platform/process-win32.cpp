@@ -39,6 +39,19 @@ bool IsAbsolutePath(const std::string& path) {
   return path.size() >= 3 && IsDriveLetter(path[0]) && path[1] == ':' && IsSeparator(path[2]);
 }
 
+std::string WhyNoFileName(const std::string& name) {
+  std::size_t from = name.compare(0, 4, "\\\\?\\") == 0 ? 4 : 0;
+  if (name.size() >= from + 2 && IsDriveLetter(name[from]) && name[from + 1] == ':') {
+    if (name.size() == from + 2 || !IsSeparator(name[from + 2])) {
+      return std::string("a drive without a folder names the drive's current folder (write ") +
+             name[from] + ":\\" + name.substr(from + 2) + ", or the name alone)";
+    }
+    from += 2;
+  }
+  if (name.find(':', from) != std::string::npos) return "a ':' names a stream of another file";
+  return "";
+}
+
 bool StdoutIsConsole() { return GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR; }
 
 int WriteStdout(const std::string& bytes) {

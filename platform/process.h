@@ -26,6 +26,12 @@ char PathSeparator();
 // rooted path.
 bool IsAbsolutePath(const std::string& path);
 
+// Why `name`, given for a file with -Fil or -Bak, names no file of its own on this platform; empty
+// when it does. On Windows: a drive-relative name ("D:rules.ini" is a file in drive D's current
+// folder, which the tool would take in its own folder as a stream of a file "D"), and a ':' after
+// the drive (it names a stream of another file). Elsewhere every name is one.
+std::string WhyNoFileName(const std::string& name);
+
 // True when standard output is a character device (a console).
 bool StdoutIsConsole();
 

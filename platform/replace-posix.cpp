@@ -179,7 +179,10 @@ bool PosixReplace::ReadOldFrom(std::uint64_t offset, std::string* bytes) {
 
 int PosixReplace::RenameOver() {
   int err = 0;
-  if (!temp_.RenameOver(leaf_, &err)) return CodeOf(err);
+  if (!temp_.RenameOver(leaf_, &err)) {
+    // A folder with the sticky bit lets nobody but the owner replace another user's file.
+    return old_.exists && IsPermissionError(err) ? kFolderRefuses : CodeOf(err);
+  }
   // The turn goes on with the new file, which this run holds locked: a run that waits for the
   // old one goes on to it, and lets go of the old file.
   if (old_.keeps_appends) Io().Lock(old_.fd, LOCK_UN);

@@ -173,7 +173,13 @@ int Win32Replace::RenameOver() {
   old_.file = INVALID_HANDLE_VALUE;
   // The new file's identity as it is before it takes the name (Wine tells another after it).
   if (!Identify(temp_.handle(), &new_volume_, &new_index_)) return CodeOf(GetLastError());
-  return CodeOf(temp_.RenameOver(path_));
+  const DWORD error = temp_.RenameOver(path_);
+  // Denied to this user (no right to delete the old file or in the folder), not by another
+  // program's handle.
+  if (error == ERROR_ACCESS_DENIED && old_.exists && !MayBeHeldByAnother(error, path_)) {
+    return kFolderRefuses;
+  }
+  return CodeOf(error);
 }
 
 int Win32Replace::AppendToNew(std::string_view bytes) {

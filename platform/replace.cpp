@@ -47,6 +47,19 @@ void CarryLateAppends(ReplaceFiles& files, std::uint64_t carried, bool seen_grow
   }
 }
 
+// The file rewritten in place, under a journal, with what was appended to it meanwhile: where the
+// folder refuses a new file, or refuses the rename of one.
+int RewriteInPlace(ReplaceFiles& files, std::string_view bytes) {
+  const FileNow now = files.Compare();
+  if (now == FileNow::kOther) return kFileChanged;
+  std::uint64_t carried = files.SizeRead();
+  std::string appended;
+  if (now == FileNow::kAppended && !TakeAppended(files, &carried, true, &appended)) {
+    return kFileChanged;
+  }
+  return RewriteUnderJournal(files.InPlace(), files.Journaled(), std::string(bytes) + appended);
+}
+
 }  // namespace
 
 int ReplaceWhole(ReplaceFiles& files, std::string_view bytes) {
@@ -54,16 +67,7 @@ int ReplaceWhole(ReplaceFiles& files, std::string_view bytes) {
   if (now == FileNow::kOther) return kFileChanged;
   std::uint64_t carried = files.SizeRead();
   int code = files.MakeTemporary();
-  if (code == kFolderRefuses) {
-    // The folder refuses new files: the file is rewritten in place, under a journal, with what
-    // was appended to it meanwhile.
-    std::string whole(bytes);
-    std::string appended;
-    if (now == FileNow::kAppended && !TakeAppended(files, &carried, true, &appended)) {
-      return kFileChanged;
-    }
-    return RewriteUnderJournal(files.InPlace(), files.Journaled(), whole + appended);
-  }
+  if (code == kFolderRefuses) return RewriteInPlace(files, bytes);
   if (code == 0) code = files.WriteTemporary(bytes);
   if (code == 0) code = files.GiveAttributes();
   if (code == 0) code = files.FlushTemporary();
@@ -80,6 +84,7 @@ int ReplaceWhole(ReplaceFiles& files, std::string_view bytes) {
     if (code != 0) return code;
   }
   code = files.RenameOver();
+  if (code == kFolderRefuses) return RewriteInPlace(files, bytes);
   if (code != 0) return code;
   files.FlushFolder();
   if (files.KeepsAppends()) CarryLateAppends(files, carried, appended_to);

@@ -4,7 +4,8 @@
 // the old file had of its own (owner and mode; on Windows its security descriptor and attributes),
 // is flushed to disk, and takes the old name by a rename once the name is seen to lead still to
 // the file that was read; then the folder is flushed. Where the folder lets this user write the
-// file but not make files in it, the file is rewritten in place under a journal (journal.h), so
+// file but not make files in it, or rename them (a sticky folder, a Windows folder that grants
+// "Write" but not "Modify"), the file is rewritten in place under a journal (journal.h), so
 // that a stop half way is undone by the next run. What another program appended to the file since
 // it was read goes on at the new file's end, also what it appends to the old file after the rename,
 // until no program has the old file open (or, where the system cannot tell, until it has stayed as
@@ -22,7 +23,7 @@
 #include "platform/journal.h"
 
 // Codes of the replacement beside the input/output codes.
-constexpr int kFolderRefuses = -1;  // the folder lets this user make no file
+constexpr int kFolderRefuses = -1;  // the folder lets this user make no file, or rename none
 constexpr int kFileChanged = -2;    // the name no longer leads to the file as it was read
 
 // What the name of the file leads to now, against what was read of it.
@@ -62,7 +63,8 @@ class ReplaceFiles {
   // now (what another program appended); false when they cannot be read.
   virtual std::uint64_t SizeRead() const = 0;
   virtual bool ReadOldFrom(std::uint64_t offset, std::string* bytes) = 0;
-  // The temporary file takes the name. It stays open, now as the file.
+  // The temporary file takes the name. It stays open, now as the file. kFolderRefuses when this
+  // user may not (and no other program's handle is in the way).
   virtual int RenameOver() = 0;
   virtual void FlushFolder() = 0;
   // Whether what other programs append to the file is kept (the exchange file's), and, after the

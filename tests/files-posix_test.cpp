@@ -98,6 +98,20 @@ TEST_F(DataFileTest, FailedCallsLeaveTheOldFile) {
   }
 }
 
+// A rename that this user may not make (a folder with the sticky bit and a file of another user's)
+// leaves the new file to the in-place rewrite, under a journal, and no temporary file behind.
+TEST_F(DataFileTest, ARefusedRenameRewritesInPlace) {
+  FaultyIo io;
+  io.FailAt(FaultyIo::kRename, "Targets.DAT", 1, EPERM);
+  {
+    ScopedIo scoped(&io);
+    Save(kNew);
+  }
+  EXPECT_TRUE(ReadFileBytes(data_) == kNew);
+  EXPECT_EQ(Listing(), std::set<std::string>{"Targets.DAT"});
+  EXPECT_GT(io.Count(FaultyIo::kPWrite, "/Targets.DAT"), 0);
+}
+
 // A run killed at any point of a save leaves the old file or the new one, never a mix; what a
 // killed run leaves behind, the next save removes.
 TEST_F(DataFileTest, StoppedSavesLeaveOldOrNewAndTheNextSaveCleansUp) {

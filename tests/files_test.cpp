@@ -96,3 +96,30 @@ TEST_F(DataFileContract, ThePinnedFileByAnyNameAndExistingFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+// The copy that Windows keeps of a file under a folder it protects, for a program without an
+// execution level: the name without its drive, under VirtualStore; none for a name that is not
+// virtualised.
+TEST(VirtualStore, TheCopysNameIsTheNameWithoutItsDrive) {
+  const std::string local = "C:\\Users\\ann\\AppData\\Local";
+  struct Case {
+    std::string data_file;
+    std::string copy;
+  } cases[] = {
+      {"C:\\Program Files\\Framekeep\\Targets.DAT",
+       local + "\\VirtualStore\\Program Files\\Framekeep\\Targets.DAT"},
+      {"\\\\?\\D:\\Apps\\Framekeep\\\\Targets.DAT",
+       local + "\\VirtualStore\\Apps\\Framekeep\\\\Targets.DAT"},
+      {"c:/Program Files/Framekeep\\Targets.DAT",
+       local + "\\VirtualStore/Program Files/Framekeep\\Targets.DAT"},
+      {"\\\\server\\share\\Framekeep\\Targets.DAT", ""},
+      {"\\Program Files\\Framekeep\\Targets.DAT", ""},
+      {"C:Framekeep\\Targets.DAT", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(VirtualStoreName(local + "\\", c.data_file), c.copy);
+  EXPECT_EQ(VirtualStoreName("", "C:\\x\\Targets.DAT"), "");
+}
+
+}  // namespace

@@ -145,8 +145,8 @@ TEST(ReplacePolicy, AFailureAtAnyStepLeavesTheOldFile) {
   }
 }
 
-// Where the folder refuses new files, the file is rewritten in place, under a journal, with what
-// was appended to it meanwhile.
+// Where the folder refuses new files, or their rename, the file is rewritten in place, under a
+// journal, with what was appended to it meanwhile.
 TEST(ReplacePolicy, AFolderThatRefusesNewFilesGetsAJournaledRewrite) {
   MemoryFiles files;
   files.make_error = kFolderRefuses;
@@ -154,8 +154,14 @@ TEST(ReplacePolicy, AFolderThatRefusesNewFilesGetsAJournaledRewrite) {
   files.old_file = files.named = kOld + "[B]\r\nb=1\r\n";
   EXPECT_EQ(ReplaceWhole(files, kNew), 0);
   EXPECT_EQ(files.named, kNew + "[B]\r\nb=1\r\n");
-  EXPECT_EQ(files.log, (std::vector<std::string>{"compare", "make", "journal", "overwrite",
-                                                 "remove journal"}));
+  EXPECT_EQ(files.log, (std::vector<std::string>{"compare", "make", "compare", "journal",
+                                                 "overwrite", "remove journal"}));
+
+  MemoryFiles renamed;
+  renamed.rename_error = kFolderRefuses;
+  EXPECT_EQ(ReplaceWhole(renamed, kNew), 0);
+  EXPECT_EQ(renamed.named, kNew);
+  EXPECT_FALSE(renamed.renamed);
 }
 
 // What another program appends goes on at the new file's end: before the rename, its whole lines;

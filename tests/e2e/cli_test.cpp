@@ -283,6 +283,25 @@ TEST_P(Cli, ExchangeFileNames) {
   EXPECT_EQ(r.out, kBanner);
   EXPECT_EQ(Report(r), "EIniFileException: Unable to write to " + sb_->Shown("") + ".");
   EXPECT_EQ(r.code, 1);
+  // On Windows a drive without a folder, or a ':' after the drive, names no file of its own (a
+  // stream of a file "D" in the program's folder): refused, nothing written. Elsewhere it is a
+  // name like any other.
+  r = sb_->Run({"-exp", "-fil=D:rules.ini"});
+  if (Native()) {
+    EXPECT_EQ(r.out, kBanner + "3 entries saved to " + sb_->Shown("D:rules.ini") + "\r\n");
+  } else {
+    EXPECT_EQ(Report(r),
+              "EInOutError: Invalid filename D:rules.ini: a drive without a folder "
+              "names the drive's current folder (write D:\\rules.ini, or the name "
+              "alone).");
+    EXPECT_EQ(r.code, 1);
+    r = sb_->Run({"-imp", "-fil=rules.ini:x"});
+    EXPECT_EQ(Report(r),
+              "EInOutError: Invalid filename rules.ini:x: a ':' names a stream of "
+              "another file.");
+    EXPECT_FALSE(IsRegular(sb_->ProgramDir() + "/D"));
+    EXPECT_FALSE(IsRegular(sb_->ProgramDir() + "/rules.ini"));
+  }
 }
 
 // Named by its own path, or on Windows in other letter case, the data file is refused as the

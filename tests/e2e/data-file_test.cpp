@@ -285,6 +285,34 @@ TEST_P(DataFileRuns, InPlaceRewritesAsAnotherUser) {
   EXPECT_EQ(ProductFiles(), only_the_file);
 }
 
+// Keepxfer.exe uses the copy of Targets.DAT that Windows keeps for the product in VirtualStore,
+// where there is one, in every mode, and says so; the original under Program Files is left alone.
+// Wine keeps no such copy: it is planted, as a run that is not virtualised (elevated, a scheduled
+// task) finds it on Windows.
+TEST_P(DataFileRuns, TheVirtualStoreCopyIsTheDataFile) {
+  if (Native())
+    GTEST_SKIP() << "Wine keeps no VirtualStore: the product's files are where they are";
+  const std::string local = sb_->WineFolder("LOCALAPPDATA");
+  fs::remove_all(local + "/VirtualStore");
+  WriteFileBytes(sb_->ProgramDir() + "/in.ini", IniOf(old_));
+  const std::string store = local + "/VirtualStore/Program Files/Framekeep";
+  fs::create_directories(store);
+  WriteFileBytes(store + "/Targets.DAT", fresh_);
+  std::string shown = "C:\\" + local.substr((sb_->Prefix() + "/drive_c/").size()) +
+                      "\\VirtualStore\\Program Files\\Framekeep\\Targets.DAT";
+  for (char& c : shown) c = c == '/' ? '\\' : c;
+  RunResult r = sb_->Run({});
+  EXPECT_EQ(r.out, kBanner + "  Location: " + kInstall + "\r\n  Targets.DAT in VirtualStore: " +
+                       shown + "\r\n  Targets.DAT version: OK\r\n");
+  r = sb_->Run({"-exp", "-fil=out.ini"});
+  EXPECT_EQ(r.out, kBanner + "30 entries saved to " + sb_->Shown("out.ini") + "\r\n");
+  EXPECT_EQ(Import().out, Imported(20));
+  EXPECT_TRUE(ReadFileBytes(store + "/Targets.DAT") == old_);
+  fs::remove_all(local + "/VirtualStore");
+  EXPECT_TRUE(sb_->ReadData() == old_);
+  EXPECT_EQ(ProductFiles(), std::set<std::string>{"Targets.DAT"});
+}
+
 INSTANTIATE_TEST_SUITE_P(Builds, DataFileRuns, ::testing::Values(Flavour::kNative, Flavour::kWine),
                          [](const ::testing::TestParamInfo<Flavour>& info) {
                            return info.param == Flavour::kNative ? std::string("Native")
