@@ -26,6 +26,7 @@
 #include "win32/handle.h"
 #include "win32/held.h"
 #include "win32/path.h"
+#include "win32/security.h"
 #include "win32/turn.h"
 
 namespace inifile {
@@ -166,10 +167,18 @@ struct RunsHold {
   void LetGo() {
     file.Reset();
     locked = false;
+    marked = false;
+  }
+  // The file once marked for backup, at this run's first write to it.
+  void MarkWritten() {
+    if (marked) return;
+    MarkForBackup(file.get());
+    marked = true;
   }
   Turn turn;
   Handle file;
   bool locked = false;
+  bool marked = false;
 };
 
 std::map<std::wstring, std::unique_ptr<RunsHold>>& Holds() {
@@ -265,9 +274,10 @@ class IniTurnFiles : public TurnFiles {
   int Open() override {
     if (!hold_.file.ok()) {
       DWORD error = RetryWhileHeld(name_, [&]() -> DWORD {
-        hold_.file.Reset(
-            CreateFileW(name_.c_str(), GENERIC_READ | FILE_APPEND_DATA | READ_CONTROL | SYNCHRONIZE,
-                        kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        hold_.file.Reset(CreateFileW(
+            name_.c_str(),
+            GENERIC_READ | FILE_APPEND_DATA | FILE_WRITE_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE,
+            kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         return hold_.file.ok() ? 0 : GetLastError();
       });
       if (error != 0) return static_cast<int>(error);
@@ -329,6 +339,7 @@ WriteResult LockedFile::Append(std::string_view bytes, std::uint64_t* at) {
   std::size_t written = 0;
   const bool ok = WriteHere(file, bytes, &written, nullptr);
   if (ok) {
+    p.hold->MarkWritten();
     // The file after the write tells where it landed: at the end the file had when it was
     // locked, unless another program appended meanwhile; only then is the position asked for.
     p.after = StampOfHandle(file);
@@ -362,8 +373,9 @@ WriteResult LockedFile::Append(std::string_view bytes, std::uint64_t* at) {
 WriteResult LockedFile::Overwrite(std::uint64_t offset, std::string_view bytes) {
   Handle writer(OpenWriter(parts_->name, stamp()));
   parts_->written = true;
-  return writer.ok() && WriteAt(writer.get(), bytes, offset) ? WriteResult::kDone
-                                                             : WriteResult::kFailed;
+  if (!writer.ok() || !WriteAt(writer.get(), bytes, offset)) return WriteResult::kFailed;
+  parts_->hold->MarkWritten();
+  return WriteResult::kDone;
 }
 
 WriteResult LockedFile::Replace(std::string_view contents, const FileStamp& expected) {

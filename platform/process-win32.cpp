@@ -3,10 +3,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "win32/handle.h"
+#include "win32/path.h"
 #include "win32/temp-file.h"
 
 namespace {
@@ -54,15 +56,47 @@ std::string WhyNoFileName(const std::string& name) {
 
 bool StdoutIsConsole() { return GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR; }
 
+namespace {
+
+// Writes the ANSI text `ansi` to `console` as the characters it stands for, so that a console that
+// shows another code page (the OEM one) shows the names as they are; false when `console` is no
+// console, or with the error set when a write fails.
+bool WriteToConsole(HANDLE console, const std::string& ansi, DWORD* error) {
+  DWORD mode = 0;
+  if (!GetConsoleMode(console, &mode)) return false;
+  *error = 0;
+  const std::wstring wide = Widen(ansi);
+  std::size_t done = 0;
+  while (done < wide.size()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(wide.size() - done, 8192));
+    DWORD written = 0;
+    if (!WriteConsoleW(console, wide.data() + done, chunk, &written, nullptr) || written == 0) {
+      *error = GetLastError();
+      return true;
+    }
+    done += written;
+  }
+  return true;
+}
+
+}  // namespace
+
 int WriteStdout(const std::string& bytes) {
-  return static_cast<int>(WriteAll(GetStdHandle(STD_OUTPUT_HANDLE), bytes));
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD error = 0;
+  // A console gets characters; a file or a pipe the bytes, as they are.
+  if (WriteToConsole(out, bytes, &error)) return static_cast<int>(error);
+  return static_cast<int>(WriteAll(out, bytes));
 }
 
 void WriteStderrReport(const std::string& text) {
   if (text.empty()) return;
+  HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD error = 0;
+  if (WriteToConsole(err, text, &error)) return;
   std::string oem(text.size(), '\0');
   if (!CharToOemBuffA(text.data(), &oem[0], static_cast<DWORD>(text.size()))) oem = text;
-  WriteAll(GetStdHandle(STD_ERROR_HANDLE), oem);
+  WriteAll(err, oem);
 }
 
 std::uintptr_t ModuleOffset(std::uintptr_t address) {

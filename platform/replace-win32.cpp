@@ -80,7 +80,9 @@ int Win32JournalFiles::OverwriteData(const std::string& bytes) {
   if (int code = open_(GENERIC_READ | GENERIC_WRITE, &raw)) return code;
   Handle file(raw);
   // Written again from the start while another program's lock is in the way.
-  return CodeOf(RetryWhileHeld(std::wstring(), [&] { return Overwrite(file.get(), bytes); }));
+  const DWORD error = RetryWhileHeld(std::wstring(), [&] { return Overwrite(file.get(), bytes); });
+  if (error == 0) MarkForBackup(file.get());
+  return CodeOf(error);
 }
 
 bool Win32JournalFiles::ReadJournal(int place, const std::string& name, std::string* text) {
@@ -131,6 +133,8 @@ int Win32Replace::WriteTemporary(std::string_view bytes) {
 int Win32Replace::GiveAttributes() {
   if (old_.exists && old_.file != INVALID_HANDLE_VALUE) {
     KeepSecurityAndAttributes(old_.file, temp_.handle());
+  } else {
+    MarkForBackup(temp_.handle());
   }
   return 0;
 }

@@ -11,6 +11,7 @@
 #include "tests/DataFileFixture.h"
 #include "win32/handle.h"
 #include "win32/path.h"
+#include "win32/security.h"
 
 namespace {
 
@@ -61,6 +62,15 @@ TEST_F(DataFileWin32, AReplacementKeepsTheAttributesAndTheSecurityDescriptor) {
   EXPECT_TRUE(ReadFileBytes(data_) == kNew);
   EXPECT_EQ(GetFileAttributesW(path.c_str()) & kept, kept);
   EXPECT_TRUE(DaclOf(path) == dacl);
+}
+
+// Whatever a backup tool did to the old file, its replacement is one to back up again; read-only
+// and the rest of what only the old file was are not carried over.
+TEST(ReplacementAttributes, KeepHiddenSystemNotIndexedAndAlwaysMarkForBackup) {
+  EXPECT_EQ(ReplacementAttributes(FILE_ATTRIBUTE_NORMAL), DWORD{0x20});
+  EXPECT_EQ(ReplacementAttributes(0x02 | 0x04), DWORD{0x02 | 0x04 | 0x20});
+  EXPECT_EQ(ReplacementAttributes(0x2000 | 0x20), DWORD{0x2000 | 0x20});
+  EXPECT_EQ(ReplacementAttributes(0x01 | 0x100 | 0x800), DWORD{0x20});
 }
 
 }  // namespace

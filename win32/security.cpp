@@ -5,8 +5,8 @@
 namespace {
 
 // The attributes that a replacement keeps.
-constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
-                                  FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_SYSTEM;
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_SYSTEM;
 
 }  // namespace
 
@@ -34,9 +34,21 @@ void KeepSecurityAndAttributes(HANDLE from, HANDLE to) {
   FILE_BASIC_INFO basic;
   if (GetFileInformationByHandleEx(from, FileBasicInfo, &basic, sizeof basic)) {
     FILE_BASIC_INFO kept = {};
-    // Times left 0 stay as they are; "normal" stands alone, for no attribute at all.
-    kept.FileAttributes = basic.FileAttributes & kKeptAttributes;
-    if (kept.FileAttributes == 0) kept.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    // Times left 0 stay as they are.
+    kept.FileAttributes = ReplacementAttributes(basic.FileAttributes);
     SetFileInformationByHandle(to, FileBasicInfo, &kept, sizeof kept);
   }
+}
+
+DWORD ReplacementAttributes(DWORD old) { return (old & kKeptAttributes) | FILE_ATTRIBUTE_ARCHIVE; }
+
+void MarkForBackup(HANDLE file) {
+  FILE_BASIC_INFO basic;
+  if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
+      (basic.FileAttributes & FILE_ATTRIBUTE_ARCHIVE) != 0) {
+    return;
+  }
+  FILE_BASIC_INFO marked = {};
+  marked.FileAttributes = basic.FileAttributes | FILE_ATTRIBUTE_ARCHIVE;
+  SetFileInformationByHandle(file, FileBasicInfo, &marked, sizeof marked);
 }

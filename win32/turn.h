@@ -14,9 +14,28 @@
 bool LockTurn(HANDLE file, bool exclusive);
 void UnlockTurn(HANDLE file);
 
+// The calls that make and open the mutex of a turn, which tests put a fake in place of.
+struct MutexCalls {
+  HANDLE(WINAPI* create)(LPSECURITY_ATTRIBUTES attributes, BOOL owned, LPCWSTR name);
+  HANDLE(WINAPI* open)(DWORD access, BOOL inherit, LPCWSTR name);
+};
+
+class ScopedMutexCalls {
+ public:
+  explicit ScopedMutexCalls(const MutexCalls& calls);
+  ~ScopedMutexCalls();
+  ScopedMutexCalls(const ScopedMutexCalls&) = delete;
+  ScopedMutexCalls& operator=(const ScopedMutexCalls&) = delete;
+
+ private:
+  MutexCalls saved_;
+};
+
 class Turn {
  public:
-  // Waits for the turn of `kind` ("ini", "data") at the file `path` (a long path).
+  // Waits for the turn of `kind` ("ini", "data") at the file `path` (a long path). A turn that
+  // cannot be had (its mutex can be neither made nor opened) raises its error: a run never goes
+  // on without its turn.
   Turn(const wchar_t* kind, const std::wstring& path);
   ~Turn();
   Turn(const Turn&) = delete;
