@@ -16,6 +16,7 @@
 
 RunMode TheRunMode = rmStats;
 std::string ExchangeFileName;
+std::string BackupFileName;
 std::string InstallPath;
 std::string DataFileName;
 std::string VersionState;
@@ -25,6 +26,26 @@ namespace {
 const char* const kWebAddress = "https://framekeep.example/";
 const char* const kForumAddress = "https://framekeep.example/forum";
 
+// A file name given with a switch: an absolute name is used as given; any other goes into the
+// program's directory.
+std::string InProgramDir(const std::string& name) {
+  return IsAbsolutePath(name) ? name : AppDir() + PathSeparator() + name;
+}
+
+// The exchange file that -Fil names.
+std::string ResolveFilName() {
+  std::string name;
+  SwitchValue("Fil", name);
+  return InProgramDir(name);
+}
+
+// The copy's file that -Bak names.
+std::string ResolveBakName() {
+  std::string name;
+  SwitchValue("Bak", name);
+  return InProgramDir(name);
+}
+
 }  // namespace
 
 void ParseCommandLine() {
@@ -32,22 +53,15 @@ void ParseCommandLine() {
   if (FindSwitch("Exp") || FindSwitch("Export")) TheRunMode = rmExport;
   if (FindSwitch("?")) TheRunMode = rmShortHelp;
   if (FindSwitch("Hlp")) TheRunMode = rmLongHelp;
+  // The long help looks at no file; every other mode finds the data file, which -Bak copies.
+  if (TheRunMode != rmLongHelp && FindSwitch("Bak")) BackupFileName = ResolveBakName();
   // Only the commands use the exchange file; the other modes need not know where the program
   // lives.
   if (TheRunMode != rmImport && TheRunMode != rmExport) return;
-  if (FindSwitch("Fil")) {
-    std::string name;
-    SwitchValue("Fil", name);
-    // An absolute name is used as given; any other goes into the program's
-    // directory.
-    ExchangeFileName = IsAbsolutePath(name) ? name : AppDir() + PathSeparator() + name;
-  } else {
-    ExchangeFileName = DefaultIniName();
-  }
+  ExchangeFileName = FindSwitch("Fil") ? ResolveFilName() : DefaultIniName();
 }
 
 void CheckParameters() {
-  // "Bak" has no work yet, and is taken as it always was.
   static const std::vector<std::string> kKnown = {"exp", "export", "imp", "import",
                                                   "fil", "?",      "hlp", "bak"};
   std::string item;
@@ -63,7 +77,7 @@ void ShowBanner() {
 }
 
 void ShowUsage() {
-  WriteLine("Usage: Keepxfer [-Exp[ort]|-Imp[ort] [-Fil=Filename]] {-Bak=FileName} [-?] [-Hlp]");
+  WriteLine("Usage: Keepxfer [-Exp[ort]|-Imp[ort] [-Fil=Filename]] [-Bak=FileName] [-?] [-Hlp]");
 }
 
 void ShowLongHelp() {
@@ -76,7 +90,7 @@ void ShowLongHelp() {
   WriteLine("  -Exp[ort]       Save Framekeep settings to   FileName");
   WriteLine("  -Imp[ort]       Load Framekeep settings from FileName");
   WriteLine("  -Fil=FileName   Specify FileName");
-  WriteLine(" {-Bak=FileName   Specify Backup FileName} FUTURE");
+  WriteLine("  -Bak=FileName   Specify Backup FileName");
   WriteLine("");
   WriteLine("Notes:");
   WriteLine("  If Filename is not specified, then Keepxfer.INI is used.");
@@ -108,6 +122,12 @@ void CheckDataVersion() {
   StopWith(kExitIncompatible);
 }
 
+void SaveBackupFile() {
+  if (BackupFileName.empty()) return;
+  SaveDataFileCopy(DataFileName, BackupFileName, ExchangeFileName);
+  WriteLine("  Targets.DAT saved to " + BackupFileName);
+}
+
 void ShowStats() {
   LocateInstall();
   WriteLine("  Location: " + InstallPath);
@@ -122,11 +142,13 @@ void RunProgram() {
   switch (TheRunMode) {
     case rmStats:
       ShowStats();
+      SaveBackupFile();
       break;
     case rmShortHelp:
       ShowUsage();
       LocateInstall();
       CheckDataVersion();
+      SaveBackupFile();
       break;
     case rmLongHelp:
       ShowUsage();
@@ -135,11 +157,13 @@ void RunProgram() {
     case rmImport:
       LocateInstall();
       CheckDataVersion();
+      SaveBackupFile();
       DoImport(ExchangeFileName, DataFileName, InstallPath);
       break;
     case rmExport:
       LocateInstall();
       CheckDataVersion();
+      SaveBackupFile();
       DoExport(DataFileName, ExchangeFileName);
       break;
   }

@@ -207,3 +207,5 @@ bool IsExistingFile(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
+
+bool PinnedFileExists(const DataFilePin& pin) { return pin.state().exists; }

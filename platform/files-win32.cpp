@@ -246,3 +246,5 @@ bool IsExistingFile(const std::string& path) {
   DWORD attributes = GetFileAttributesW(LongPath(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
+
+bool PinnedFileExists(const DataFilePin& pin) { return pin.state().exists; }

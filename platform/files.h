@@ -78,3 +78,6 @@ bool IsPinnedFile(const std::string& path, const DataFilePin& pin);
 
 // True when `path` names an existing file that is not a directory.
 bool IsExistingFile(const std::string& path);
+
+// True when the pinned file is there (a missing file is pinned as missing).
+bool PinnedFileExists(const DataFilePin& pin);
