@@ -27,7 +27,7 @@ void DoImport(const std::string& fileName, const std::string& dataFileName,
     StopWith(kExitProductRunning);
   }
   std::vector<std::string> notLoaded;
-  std::int32_t count = ImportFromIni(fileName, dataFileName, &notLoaded);
+  std::int32_t count = ImportFromFile(fileName, dataFileName, &notLoaded);
   WriteLine(std::to_string(count) + " entries loaded from " + fileName + ".");
   if (notLoaded.empty()) return;
   std::string list;

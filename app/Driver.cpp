@@ -17,6 +17,7 @@
 
 RunMode TheRunMode = rmStats;
 std::string ExchangeFileName;
+std::string BackupFileName;
 std::string InstallPath;
 std::string DataFileName;
 std::string VersionState;
@@ -36,6 +37,14 @@ void CheckFileName(const char* name) {
   if (!why.empty()) RaiseError(kInOutError, "Invalid filename " + value + ": " + why);
 }
 
+// The file that the switch `name` names: an absolute name is used as given; any other goes into
+// the program's directory.
+std::string NamedFile(const char* name) {
+  std::string value;
+  SwitchValue(name, value);
+  return IsAbsolutePath(value) ? value : AppDir() + PathSeparator() + value;
+}
+
 }  // namespace
 
 void ParseCommandLine() {
@@ -43,22 +52,15 @@ void ParseCommandLine() {
   if (FindSwitch("Exp") || FindSwitch("Export")) TheRunMode = rmExport;
   if (FindSwitch("?")) TheRunMode = rmShortHelp;
   if (FindSwitch("Hlp")) TheRunMode = rmLongHelp;
+  // The long help looks at no file; every other mode finds the data file, which -Bak copies.
+  if (TheRunMode != rmLongHelp && FindSwitch("Bak")) BackupFileName = NamedFile("Bak");
   // Only the commands use the exchange file; the other modes need not know where the program
   // lives.
   if (TheRunMode != rmImport && TheRunMode != rmExport) return;
-  if (FindSwitch("Fil")) {
-    std::string name;
-    SwitchValue("Fil", name);
-    // An absolute name is used as given; any other goes into the program's
-    // directory.
-    ExchangeFileName = IsAbsolutePath(name) ? name : AppDir() + PathSeparator() + name;
-  } else {
-    ExchangeFileName = DefaultIniName();
-  }
+  ExchangeFileName = FindSwitch("Fil") ? NamedFile("Fil") : DefaultIniName();
 }
 
 void CheckParameters() {
-  // "Bak" has no work yet, and is taken as it always was.
   static const std::vector<std::string> kKnown = {"exp", "export", "imp", "import",
                                                   "fil", "?",      "hlp", "bak"};
   std::string item;
@@ -68,6 +70,7 @@ void CheckParameters() {
     StopWith(kExitUnknownParameter);
   }
   if (TheRunMode == rmImport || TheRunMode == rmExport) CheckFileName("Fil");
+  if (TheRunMode != rmLongHelp) CheckFileName("Bak");
 }
 
 void ShowBanner() {
@@ -76,7 +79,7 @@ void ShowBanner() {
 }
 
 void ShowUsage() {
-  WriteLine("Usage: Keepxfer [-Exp[ort]|-Imp[ort] [-Fil=Filename]] {-Bak=FileName} [-?] [-Hlp]");
+  WriteLine("Usage: Keepxfer [-Exp[ort]|-Imp[ort] [-Fil=Filename]] [-Bak=FileName] [-?] [-Hlp]");
 }
 
 void ShowLongHelp() {
@@ -89,7 +92,7 @@ void ShowLongHelp() {
   WriteLine("  -Exp[ort]       Save Framekeep settings to   FileName");
   WriteLine("  -Imp[ort]       Load Framekeep settings from FileName");
   WriteLine("  -Fil=FileName   Specify FileName");
-  WriteLine(" {-Bak=FileName   Specify Backup FileName} FUTURE");
+  WriteLine("  -Bak=FileName   Specify Backup FileName");
   WriteLine("");
   WriteLine("Notes:");
   WriteLine("  If Filename is not specified, then Keepxfer.INI is used.");
@@ -127,6 +130,12 @@ void CheckDataVersion() {
   StopWith(kExitIncompatible);
 }
 
+void SaveBackupFile() {
+  if (BackupFileName.empty()) return;
+  SaveDataFileCopy(DataFileName, BackupFileName, ExchangeFileName);
+  WriteLine("  Targets.DAT saved to " + BackupFileName);
+}
+
 void ShowStats() {
   LocateInstall();
   WriteLine("  Location: " + InstallPath);
@@ -145,11 +154,13 @@ void RunProgram() {
   switch (TheRunMode) {
     case rmStats:
       ShowStats();
+      SaveBackupFile();
       break;
     case rmShortHelp:
       ShowUsage();
       LocateInstall();
       CheckDataVersion();
+      SaveBackupFile();
       break;
     case rmLongHelp:
       ShowUsage();
@@ -158,11 +169,13 @@ void RunProgram() {
     case rmImport:
       LocateInstall();
       CheckDataVersion();
+      SaveBackupFile();
       DoImport(ExchangeFileName, DataFileName, InstallPath);
       break;
     case rmExport:
       LocateInstall();
       CheckDataVersion();
+      SaveBackupFile();
       DoExport(DataFileName, ExchangeFileName);
       break;
   }

@@ -17,6 +17,7 @@ enum RunMode : std::uint8_t {
 // Process-wide state of one run.
 extern RunMode TheRunMode;
 extern std::string ExchangeFileName;
+extern std::string BackupFileName;  // -Bak's file; empty without -Bak
 extern std::string InstallPath;
 extern std::string DataFileName;
 extern std::string VersionState;
@@ -31,6 +32,8 @@ void ShowLongHelp();
 void LocateInstall();
 void CheckDataVersion();
 void ShowStats();
+// With -Bak: a copy of the data file as the version check found it, and the line that says where.
+void SaveBackupFile();
 
 // The whole run after start-up: parse, banner, dispatch.
 void RunProgram();

@@ -9,7 +9,9 @@
 #include "exchange/exchange-reader.h"
 #include "lib/ConvertU.h"
 #include "lib/IniU.h"
+#include "platform/backups.h"
 #include "platform/files.h"
+#include "platform/ini-file.h"
 
 typFile Targets;
 
@@ -192,7 +194,10 @@ void LoadTargets(const std::string& fileName) {
   pin.EndTurn();
 }
 
-void SaveTargets(const std::string& fileName) {
+namespace {
+
+// Targets as the bytes of its data file.
+std::string EncodeTargets() {
   std::string bytes(kHeaderSize + Targets.Entries.size() * kEntrySize, '\0');
   unsigned char* p = reinterpret_cast<unsigned char*>(&bytes[0]);
   PutU16(Targets.Word1, p);
@@ -201,8 +206,48 @@ void SaveTargets(const std::string& fileName) {
   for (std::size_t i = 0; i < Targets.Entries.size(); ++i) {
     EncodeEntry(Targets.Entries[i], p + kHeaderSize + i * kEntrySize);
   }
+  return bytes;
+}
+
+// The pinned file's bytes as they are now.
+std::string PinnedBytes(const DataFilePin& pin) {
+  DataFile file(pin, FileAccess::kRead);
+  std::string bytes;
+  std::vector<char> chunk(1 << 16);
+  while (const std::size_t got = file.Read(chunk.data(), chunk.size())) {
+    bytes.append(chunk.data(), got);
+  }
+  return bytes;
+}
+
+// Replaces the data file with `bytes` once a copy of the file it replaces is kept: the file of
+// the version check, under the turn that the import holds since.
+void ReplaceKeepingCopy(const std::string& fileName, const std::string& bytes) {
   std::unique_ptr<DataFilePin> own;
-  ReplaceDataFile(PinFor(fileName, &own), bytes);
+  DataFilePin& pin = PinFor(fileName, &own);
+  if (PinnedFileExists(pin)) KeepCopyOfDataFile(PinnedBytes(pin));
+  ReplaceDataFile(pin, bytes);
+}
+
+}  // namespace
+
+void SaveTargets(const std::string& fileName) {
+  std::unique_ptr<DataFilePin> own;
+  ReplaceDataFile(PinFor(fileName, &own), EncodeTargets());
+}
+
+void SaveDataFileCopy(const std::string& dataFileName, const std::string& copyName,
+                      const std::string& exchangeFileName) {
+  std::unique_ptr<DataFilePin> own;
+  const DataFilePin& pin = PinFor(dataFileName, &own);
+  const std::string unable = "Unable to save Targets.DAT to " + copyName + ": ";
+  if (IsPinnedFile(copyName, pin)) RaiseError(kInOutError, unable + "it is Targets.DAT itself");
+  if (!exchangeFileName.empty() && IsSameFile(copyName, exchangeFileName)) {
+    RaiseError(kInOutError, unable + "it is the exchange file");
+  }
+  if (const int code = SaveCopyAs(copyName, PinnedBytes(pin))) {
+    RaiseError(kInOutError, unable + InOutMessage(code));
+  }
 }
 
 std::string ActionName(std::int32_t code) {
@@ -357,6 +402,49 @@ std::int32_t ImportFromIni(const std::string& iniFileName, const std::string& da
     entry.SizeVertical = ReadSizeKey(file, "SizeVertical", defaults[3]);
   }
   if (notLoaded != nullptr) *notLoaded = SectionsBeyond(iniFileName, Targets.NumEntries);
-  SaveTargets(dataFileName);
+  ReplaceKeepingCopy(dataFileName, EncodeTargets());
   return Targets.NumEntries;
+}
+
+namespace {
+
+// The whole file when it begins as a data file of format 1.3 does (Word1 1, Word3 3); false for
+// any other file, and for one that cannot be read, which the exchange file's reader reports.
+bool ReadDataFileImage(const std::string& fileName, std::string* image) {
+  static const char kStart[] = {1, 0, 3, 0};
+  inifile::FileStamp stamp;
+  bool changed = true;
+  for (int attempt = 0; attempt < 10 && changed; ++attempt) {
+    if (inifile::ReadWholeFile(fileName, image, &stamp, &changed)) {
+      return image->compare(0, sizeof kStart, kStart, sizeof kStart) == 0;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+std::int32_t ImportFromFile(const std::string& fileName, const std::string& dataFileName,
+                            std::vector<std::string>* notLoaded) {
+  // Before anything is read: the data file is held for this run's import alone.
+  CheckNotTheDataFile(fileName, dataFileName);
+  std::string image;
+  if (!ReadDataFileImage(fileName, &image)) return ImportFromIni(fileName, dataFileName, notLoaded);
+  // A count that the file lacks bytes of reads as 0, whose file is the 8 bytes of the header.
+  unsigned char count_bytes[4] = {0, 0, 0, 0};
+  image.copy(reinterpret_cast<char*>(count_bytes), sizeof count_bytes, 4);
+  const std::int32_t count = static_cast<std::int32_t>(GetU32(count_bytes));
+  if (count < 0 || count >= kTooManyEntries) {
+    RaiseError(kRangeError, fileName + ": NumEntries " + std::to_string(count) +
+                                " is out of range (0 to " + std::to_string(kTooManyEntries - 1) +
+                                ")");
+  }
+  const std::uint64_t size = kHeaderSize + static_cast<std::uint64_t>(count) * kEntrySize;
+  if (image.size() != size) {
+    RaiseError(kConvertError, fileName + ": a data file of " + std::to_string(count) +
+                                  " entries has " + std::to_string(size) + " bytes, this one has " +
+                                  std::to_string(image.size()));
+  }
+  ReplaceKeepingCopy(dataFileName, image);
+  return count;
 }

@@ -58,6 +58,11 @@ void ReadDataVersion(const std::string& fileName, std::uint16_t& first, std::uin
 void LoadTargets(const std::string& fileName);
 // Writes Targets as the complete new data file.
 void SaveTargets(const std::string& fileName);
+// Saves the data file, as the version check found it, as the file `copyName` (-Bak), which may be
+// neither the data file itself nor the exchange file `exchangeFileName` (empty when there is
+// none): else EInOutError "Unable to save Targets.DAT to <copyName>: <why>".
+void SaveDataFileCopy(const std::string& dataFileName, const std::string& copyName,
+                      const std::string& exchangeFileName);
 
 // Texts of the codes; codes without a name give their decimal number.
 std::string ActionName(std::int32_t code);
@@ -79,6 +84,12 @@ std::int32_t ExportToIni(const std::string& dataFileName, const std::string& ini
 // from the file and checked against its field before the data file is written; a refusal names
 // the file, the line, the section and the key. `notLoaded`, when given, gets the names of the
 // file's sections Entry<n> with n at or beyond NumEntries, which the import leaves alone, in file
-// order.
+// order. A copy of the data file that it replaces is kept first (platform/backups.h).
 std::int32_t ImportFromIni(const std::string& iniFileName, const std::string& dataFileName,
                            std::vector<std::string>* notLoaded = nullptr);
+// Imports the file `fileName`, an exchange file or a data file, into the data file; answers the
+// number of entries. A file that begins as a data file of format 1.3 does (a copy that an import
+// or -Bak made) is restored as it is, once its size is that of the entries it counts, with a copy
+// of the data file it replaces kept first; any other file is read by ImportFromIni.
+std::int32_t ImportFromFile(const std::string& fileName, const std::string& dataFileName,
+                            std::vector<std::string>* notLoaded = nullptr);

@@ -210,3 +210,5 @@ bool IsExistingFile(const std::string& path) {
 
 // Wine keeps no VirtualStore: the product writes its files where they are.
 std::string DataFileInUse(const std::string& dataFileName) { return dataFileName; }
+
+bool PinnedFileExists(const DataFilePin& pin) { return pin.state().exists; }

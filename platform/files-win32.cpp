@@ -254,3 +254,5 @@ std::string DataFileInUse(const std::string& dataFileName) {
   const std::string copy = VirtualStoreName(Narrow(std::wstring(local, length)), dataFileName);
   return !copy.empty() && IsExistingFile(copy) ? copy : dataFileName;
 }
+
+bool PinnedFileExists(const DataFilePin& pin) { return pin.state().exists; }

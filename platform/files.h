@@ -91,3 +91,6 @@ std::string DataFileInUse(const std::string& dataFileName);
 // "<localAppData>\VirtualStore\Program Files\Framekeep\Targets.DAT"); empty for a name that
 // Windows does not virtualise (no drive, a network path).
 std::string VirtualStoreName(const std::string& localAppData, const std::string& dataFileName);
+
+// True when the pinned file is there (a missing file is pinned as missing).
+bool PinnedFileExists(const DataFilePin& pin);

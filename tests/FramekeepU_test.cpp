@@ -54,6 +54,12 @@ class Exchange : public ::testing::Test {
   }
 
   TempDir dir_;
+  // The copies that imports keep.
+#ifdef _WIN32
+  ScopedEnv copies_{"LOCALAPPDATA", dir_ / "state"};
+#else
+  ScopedEnv copies_{"XDG_STATE_HOME", dir_ / "state"};
+#endif
   std::string dat_ = dir_ / "Targets.DAT";
   std::string ini_ = dir_ / "x.ini";
 };

@@ -318,8 +318,9 @@ RunResult Sandbox::Run(const std::vector<std::string>& args, const RunOptions& o
   if (flavour_ == Flavour::kWine) argv.push_back(WineLoader());
   argv.push_back(program_);
   argv.insert(argv.end(), args.begin(), args.end());
+  // The tool's own folders are the sandbox's, in its home, whatever the test run's are.
   std::vector<std::string> env = {"WINEPREFIX=" + prefix_, "HOME=" + Root() + "/home",
-                                  "WINEDEBUG=-all"};
+                                  "XDG_STATE_HOME=", "WINEDEBUG=-all"};
   env.insert(env.end(), options.env.begin(), options.env.end());
   RunResult result;
   // Runs of one sandbox may go on at once: each has output files of its own.

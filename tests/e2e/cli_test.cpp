@@ -36,7 +36,7 @@ std::string Recode(const std::string& text, const char* from, const char* to) {
 
 const std::string kBanner = "\r\nFramekeep Export/Import 1.32  https://framekeep.example/\r\n";
 const std::string kUsage =
-    "Usage: Keepxfer [-Exp[ort]|-Imp[ort] [-Fil=Filename]] {-Bak=FileName} [-?] [-Hlp]\r\n";
+    "Usage: Keepxfer [-Exp[ort]|-Imp[ort] [-Fil=Filename]] [-Bak=FileName] [-?] [-Hlp]\r\n";
 const std::string kLongHelp =
     "\r\n"
     "Command Line parameters (all are optional):\r\n"
@@ -47,7 +47,7 @@ const std::string kLongHelp =
     "  -Exp[ort]       Save Framekeep settings to   FileName\r\n"
     "  -Imp[ort]       Load Framekeep settings from FileName\r\n"
     "  -Fil=FileName   Specify FileName\r\n"
-    " {-Bak=FileName   Specify Backup FileName} FUTURE\r\n"
+    "  -Bak=FileName   Specify Backup FileName\r\n"
     "\r\n"
     "Notes:\r\n"
     "  If Filename is not specified, then Keepxfer.INI is used.\r\n"
@@ -97,7 +97,8 @@ TEST_P(Cli, LaterModeSwitchesWin) {
 }
 
 // An item that is no switch of the tool stops every mode with the usage line, before the registry
-// or any file is read: here there is no installation at all. -Bak has no work yet and is taken.
+// or any file is read: here there is no installation at all. The long help takes -Bak and does
+// nothing with it.
 TEST_P(Cli, UnknownParametersAreRefusedInEveryMode) {
   const std::vector<std::vector<std::string>> runs = {{"-Imp", "-File=mine.ini"},
                                                       {"-Imp", "mine.ini"},
@@ -299,6 +300,11 @@ TEST_P(Cli, ExchangeFileNames) {
     EXPECT_EQ(Report(r),
               "EInOutError: Invalid filename rules.ini:x: a ':' names a stream of "
               "another file.");
+    r = sb_->Run({"-Bak=mine.DAT:x"});
+    EXPECT_EQ(Report(r),
+              "EInOutError: Invalid filename mine.DAT:x: a ':' names a stream of "
+              "another file.");
+    EXPECT_FALSE(IsRegular(sb_->ProgramDir() + "/mine.DAT"));
     EXPECT_FALSE(IsRegular(sb_->ProgramDir() + "/D"));
     EXPECT_FALSE(IsRegular(sb_->ProgramDir() + "/rules.ini"));
   }
