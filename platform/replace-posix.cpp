@@ -1,6 +1,7 @@
 #include "platform/replace-posix.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -205,6 +206,14 @@ int PosixReplace::AppendToNew(std::string_view bytes) {
 // own, open for writing, is the one the lease is asked on. It is let go at once.
 Holders PosixReplace::OldFileHolders() {
   if (old_.fd < 0) return Holders::kUnknown;
+  // A program that opens the file while the lease is held breaks it, and the kernel then sends
+  // this process SIGIO, whose default is to end it: the run has no use for the signal.
+  static const bool ignored = [] {
+    struct sigaction now {};
+    if (sigaction(SIGIO, nullptr, &now) == 0 && now.sa_handler == SIG_DFL) signal(SIGIO, SIG_IGN);
+    return true;
+  }();
+  static_cast<void>(ignored);
   if (fcntl(old_.fd, F_SETLEASE, F_WRLCK) == 0) {
     fcntl(old_.fd, F_SETLEASE, F_UNLCK);
     return Holders::kNone;

@@ -2,15 +2,18 @@
 //
 //   KX_FAULT=<call>:<nth>:<action>[:<path part>]
 //
-// <call> is one of openat, pread, write, pwrite, fsync, renameat, ftruncate, or several of them
-// joined by "+"; the nth call (from 1) whose
-// file (for descriptors, what /proc/self/fd shows) contains <path part> gets <action>:
+// <call> is one of openat, pread, write, pwrite, fsync, renameat, ftruncate, fcntl, or several of
+// them joined by "+"; the nth call (from 1) whose file (for descriptors, what /proc/self/fd shows)
+// contains <path part> gets <action>:
 //   kill, term, int, hup  the process gets SIGKILL, SIGTERM, SIGINT or SIGHUP before the call;
 //   tear                  a write does half of its bytes, then the process gets SIGKILL;
 //   pause                 the process writes one byte to $KX_FAULT_DIR/reached and waits for
 //                         one from $KX_FAULT_DIR/resume, so that the test acts at that moment;
 //   fail=<errno>          the call fails with that errno value;
-//   delay=<microseconds>  the call waits that long first, then goes on.
+//   delay=<microseconds>  the call waits that long first, then goes on;
+//   breaklease            (fcntl only: the calls that let a write lease go) another process opens
+//                         the file while the lease is still held, which breaks it; the call goes
+//                         on once the kernel shows the lease as breaking.
 // An <nth> of 0 means every such call (for delay: a program slowed down as a slow machine or
 // the sanitizers would slow it).
 #include <dlfcn.h>
@@ -22,6 +25,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -104,6 +108,7 @@ int Hit(const char* call, const char* path) {
   if (strcmp(g_action, "hup") == 0) raise(SIGHUP);
   if (strcmp(g_action, "pause") == 0) Handshake();
   if (strcmp(g_action, "tear") == 0) return 2;
+  if (strcmp(g_action, "breaklease") == 0) return 3;
   if (strncmp(g_action, "fail=", 5) == 0) {
     errno = atoi(g_action + 5);
     return 1;
@@ -138,9 +143,61 @@ ssize_t Tear(int fd, const void* data, size_t size, off_t offset, int positional
   return -1;
 }
 
+// Another process opens the file `fd` of this one, which holds a write lease on it: the open
+// waits until the lease goes, and the kernel asks this process to let it go (SIGIO). Answers the
+// opener once /proc/locks shows the lease breaking (10 s at most).
+pid_t BreakLease(int fd) {
+  char path[64];
+  snprintf(path, sizeof path, "/proc/%d/fd/%d", static_cast<int>(getpid()), fd);
+  const pid_t opener = fork();
+  if (opener == 0) _exit(open(path, O_RDONLY) >= 0 ? 0 : 1);
+  for (int tries = 0; opener > 0 && tries < 10000; ++tries) {
+    char locks[8192];
+    const int in = open("/proc/locks", O_RDONLY);
+    const ssize_t got = in >= 0 ? read(in, locks, sizeof locks - 1) : -1;
+    if (in >= 0) close(in);
+    locks[got > 0 ? got : 0] = '\0';
+    if (strstr(locks, "BREAKING") != nullptr) break;
+    usleep(1000);
+  }
+  return opener;
+}
+
+int Fcntl(const char* name, int fd, int command, void* argument) {
+  using Call = int (*)(int, int, ...);
+  const Call real = reinterpret_cast<Call>(dlsym(RTLD_NEXT, name));
+  pid_t opener = -1;
+  if (command == F_SETLEASE && reinterpret_cast<long>(argument) == F_UNLCK) {
+    char path[512];
+    PathOfFd(fd, path, sizeof path);
+    if (Hit("fcntl", path) == 3) opener = BreakLease(fd);
+  }
+  const int result = real(fd, command, argument);
+  const int saved = errno;
+  if (opener > 0) waitpid(opener, nullptr, 0);
+  errno = saved;
+  return result;
+}
+
 }  // namespace
 
 extern "C" {
+
+int fcntl(int fd, int command, ...) {
+  va_list args;
+  va_start(args, command);
+  void* argument = va_arg(args, void*);
+  va_end(args);
+  return Fcntl("fcntl", fd, command, argument);
+}
+
+int fcntl64(int fd, int command, ...) {
+  va_list args;
+  va_start(args, command);
+  void* argument = va_arg(args, void*);
+  va_end(args);
+  return Fcntl("fcntl64", fd, command, argument);
+}
 
 int openat(int dir, const char* path, int flags, ...) {
   mode_t mode = 0;

@@ -393,4 +393,16 @@ TEST_F(Hostile, ConcurrentWritersOfOneExchangeFileOnASlowMachine) {
   ConcurrentWritersOfOneExchangeFile(sb_, 15, WithFault("pread:0:delay=1000:shared.ini"));
 }
 
+// An export has renamed the new exchange file over the old one and asks for the old file's lease
+// to learn whether another program still has it open; that moment, another program opens it. The
+// kernel then sends the export SIGIO, which must not end it.
+TEST_F(Hostile, AnOpenThatBreaksTheOldFilesLeaseDoesNotStopTheExport) {
+  WriteFileBytes(sb_.ProgramDir() + "/in.ini", "[Header]\r\nWord1=11\r\n");
+  RunResult r = sb_.Run({"-exp", "-fil=in.ini"}, WithFault("fcntl:1:breaklease:in.ini (deleted)"));
+  EXPECT_EQ(r.code, 0) << r.err;
+  sb_.WriteData(fresh_);
+  EXPECT_EQ(Import().code, 0);
+  EXPECT_TRUE(sb_.ReadData() == old_);
+}
+
 }  // namespace
