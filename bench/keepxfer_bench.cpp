@@ -288,7 +288,9 @@ int main(int argc, char** argv) {
                  "WINE REGISTRY Version 2\n;; All keys relative to \\\\User\\\\S-1-5-21-0-0-0-1000"
                  "\n\n#arch=win64\n\n[Software\\\\Framekeep\\\\Install] 1700000000\n"
                  "\"InstallDir\"=\"C:\\\\Program Files\\\\Framekeep\"\n");
-  const std::vector<std::string> env = {"WINEPREFIX=" + prefix, "HOME=" + g_root + "/home"};
+  // The copies that imports keep go to the throw-away home too.
+  const std::vector<std::string> env = {"WINEPREFIX=" + prefix, "HOME=" + g_root + "/home",
+                                        "XDG_STATE_HOME="};
   auto nothing = [] {};
   auto remove_ini = [&] { std::remove(ini.c_str()); };
   auto remove_floor = [&] { std::remove(floor_file.c_str()); };

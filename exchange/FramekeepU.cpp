@@ -409,9 +409,11 @@ std::int32_t ImportFromIni(const std::string& iniFileName, const std::string& da
 namespace {
 
 // The whole file when it begins as a data file of format 1.3 does (Word1 1, Word3 3); false for
-// any other file, and for one that cannot be read, which the exchange file's reader reports.
+// any other file, which is read no further here, and for one that cannot be read, which the
+// exchange file's reader reports.
 bool ReadDataFileImage(const std::string& fileName, std::string* image) {
   static const char kStart[] = {1, 0, 3, 0};
+  if (!FileStartsWith(fileName, std::string_view(kStart, sizeof kStart))) return false;
   inifile::FileStamp stamp;
   bool changed = true;
   for (int attempt = 0; attempt < 10 && changed; ++attempt) {

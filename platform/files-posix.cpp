@@ -212,3 +212,12 @@ bool IsExistingFile(const std::string& path) {
 std::string DataFileInUse(const std::string& dataFileName) { return dataFileName; }
 
 bool PinnedFileExists(const DataFilePin& pin) { return pin.state().exists; }
+
+bool FileStartsWith(const std::string& path, std::string_view start) {
+  // Without waiting for a writer, should the name be a pipe's.
+  Fd file(Io().OpenAt(AT_FDCWD, path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC, 0));
+  struct stat st;
+  std::string bytes;
+  return file.ok() && Io().Stat(file.get(), &st) == 0 && S_ISREG(st.st_mode) &&
+         ReadAt(file.get(), 0, start.size(), &bytes) && bytes == start;
+}

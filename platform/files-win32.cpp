@@ -256,3 +256,12 @@ std::string DataFileInUse(const std::string& dataFileName) {
 }
 
 bool PinnedFileExists(const DataFilePin& pin) { return pin.state().exists; }
+
+bool FileStartsWith(const std::string& path, std::string_view start) {
+  Handle file(OpenWaiting(LongPath(path), GENERIC_READ));
+  if (!file.ok() || GetFileType(file.get()) != FILE_TYPE_DISK) return false;
+  std::string bytes(start.size(), '\0');
+  DWORD got = 0;
+  return ReadFile(file.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr) &&
+         got == bytes.size() && bytes == start;
+}

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 enum class FileAccess { kRead, kReadWrite };
 
@@ -94,3 +95,6 @@ std::string VirtualStoreName(const std::string& localAppData, const std::string&
 
 // True when the pinned file is there (a missing file is pinned as missing).
 bool PinnedFileExists(const DataFilePin& pin);
+
+// True when `path` names a plain file whose first bytes are `start`: a look at those bytes alone.
+bool FileStartsWith(const std::string& path, std::string_view start);
