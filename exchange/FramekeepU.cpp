@@ -344,9 +344,11 @@ std::int32_t ExportToIni(const std::string& dataFileName, const std::string& ini
   return Targets.NumEntries;
 }
 
-std::int32_t ImportFromIni(const std::string& iniFileName, const std::string& dataFileName,
-                           std::vector<std::string>* notLoaded) {
-  CheckNotTheDataFile(iniFileName, dataFileName);
+namespace {
+
+// The import of an exchange file, once it is known not to be the data file.
+std::int32_t ImportCheckedIni(const std::string& iniFileName, const std::string& dataFileName,
+                              std::vector<std::string>* notLoaded) {
   Targets = typFile();
   ExchangeReader file(iniFileName);
 
@@ -406,8 +408,6 @@ std::int32_t ImportFromIni(const std::string& iniFileName, const std::string& da
   return Targets.NumEntries;
 }
 
-namespace {
-
 // The whole file when it begins as a data file of format 1.3 does (Word1 1, Word3 3); false for
 // any other file, which is read no further here, and for one that cannot be read, which the
 // exchange file's reader reports.
@@ -426,12 +426,20 @@ bool ReadDataFileImage(const std::string& fileName, std::string* image) {
 
 }  // namespace
 
+std::int32_t ImportFromIni(const std::string& iniFileName, const std::string& dataFileName,
+                           std::vector<std::string>* notLoaded) {
+  CheckNotTheDataFile(iniFileName, dataFileName);
+  return ImportCheckedIni(iniFileName, dataFileName, notLoaded);
+}
+
 std::int32_t ImportFromFile(const std::string& fileName, const std::string& dataFileName,
                             std::vector<std::string>* notLoaded) {
   // Before anything is read: the data file is held for this run's import alone.
   CheckNotTheDataFile(fileName, dataFileName);
   std::string image;
-  if (!ReadDataFileImage(fileName, &image)) return ImportFromIni(fileName, dataFileName, notLoaded);
+  if (!ReadDataFileImage(fileName, &image)) {
+    return ImportCheckedIni(fileName, dataFileName, notLoaded);
+  }
   // A count that the file lacks bytes of reads as 0, whose file is the 8 bytes of the header.
   unsigned char count_bytes[4] = {0, 0, 0, 0};
   image.copy(reinterpret_cast<char*>(count_bytes), sizeof count_bytes, 4);

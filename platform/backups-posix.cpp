@@ -70,7 +70,10 @@ class PosixBackupFiles : public BackupFiles {
   std::string path_;
 };
 
-// The local time as YYYYMMDD-HHMMSS.
+}  // namespace
+
+std::unique_ptr<BackupFiles> UsersBackupFiles() { return std::make_unique<PosixBackupFiles>(); }
+
 std::string LocalTimeStamp() {
   const time_t now = time(nullptr);
   struct tm local {};
@@ -78,6 +81,8 @@ std::string LocalTimeStamp() {
   if (localtime_r(&now, &local) != nullptr) strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
   return text;
 }
+
+namespace {
 
 // `path` with the links of its folder followed; the name itself stays.
 std::string FullName(const std::string& path) {
@@ -87,12 +92,6 @@ std::string FullName(const std::string& path) {
 }
 
 }  // namespace
-
-void KeepCopyOfDataFile(std::string_view bytes) {
-  PosixBackupFiles files;
-  const int code = KeepCopy(files, LocalTimeStamp(), bytes);
-  if (code != 0) RaiseInOutError(code == kFileChanged ? kAccessDenied : code);
-}
 
 int SaveCopyAs(const std::string& name, std::string_view bytes) {
   // A link that the user set up stays: its target is replaced, in the target's folder.

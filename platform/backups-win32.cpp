@@ -63,7 +63,10 @@ class Win32BackupFiles : public BackupFiles {
   std::wstring folder_;
 };
 
-// The local time as YYYYMMDD-HHMMSS.
+}  // namespace
+
+std::unique_ptr<BackupFiles> UsersBackupFiles() { return std::make_unique<Win32BackupFiles>(); }
+
 std::string LocalTimeStamp() {
   SYSTEMTIME now;
   GetLocalTime(&now);
@@ -72,6 +75,8 @@ std::string LocalTimeStamp() {
                 now.wHour, now.wMinute, now.wSecond);
   return text;
 }
+
+namespace {
 
 // The final name of an open file (links followed), or `fallback`.
 std::wstring FinalName(HANDLE file, const std::wstring& fallback) {
@@ -90,12 +95,6 @@ bool Identity(const std::wstring& path, DWORD* volume, std::uint64_t* index) {
 }
 
 }  // namespace
-
-void KeepCopyOfDataFile(std::string_view bytes) {
-  Win32BackupFiles files;
-  const int code = KeepCopy(files, LocalTimeStamp(), bytes);
-  if (code != 0) RaiseInOutError(code == kFileChanged ? kAccessDenied : code);
-}
 
 int SaveCopyAs(const std::string& name, std::string_view bytes) {
   std::wstring target = LongPath(name);

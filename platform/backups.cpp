@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "base/Errors.h"
+
 namespace {
 
 constexpr std::string_view kCopyStart = "Targets-";
@@ -106,4 +108,9 @@ int KeepCopy(BackupFiles& files, const std::string& stamp, std::string_view byte
     if (first_error == 0) first_error = code;
   }
   return first_error;
+}
+
+void KeepCopyOfDataFile(std::string_view bytes) {
+  const int code = KeepCopy(*UsersBackupFiles(), LocalTimeStamp(), bytes);
+  if (code != 0) RaiseInOutError(code == kFileChanged ? kAccessDenied : code);
 }

@@ -15,6 +15,7 @@
 // system. Codes are the InOutCode values of base/Errors.h, or kFileChanged (platform/replace.h).
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,6 +48,11 @@ class BackupFiles {
 int KeepCopy(BackupFiles& files, const std::string& stamp, std::string_view bytes);
 
 // ---- The service, over each platform's files ----
+
+// This platform's folders of copies (backups-posix.cpp, backups-win32.cpp).
+std::unique_ptr<BackupFiles> UsersBackupFiles();
+// The local time as "YYYYMMDD-HHMMSS".
+std::string LocalTimeStamp();
 
 // Keeps `bytes`, the data file as an import is about to replace it, in the user's folder of
 // copies (KeepCopy). Where no folder takes it, EInOutError "I/O error <n>" with the system's
